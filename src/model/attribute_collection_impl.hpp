@@ -1,0 +1,77 @@
+// The attributes of one entry, read from its message and kept in a name-keyed store.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include <varnel/ldap/attribute_collection.hpp>
+
+#include "model/attribute_impl.hpp"
+#include "model/ldap_collection.hpp"
+#include "model/model_object.hpp"
+
+namespace Varnel::Ldap {
+
+class AttributeCollectionImpl final : public AttributeCollection, public ILdapCollection, public ModelObject {
+public:
+    /// Reads every attribute of the entry message, in server order.
+    AttributeCollectionImpl(SearchTree& tree, LDAPMessage* entryMessage, std::string dn);
+
+    std::shared_ptr<Attribute> Add(const std::string& attributeName, const std::string& value) override;
+    std::shared_ptr<Attribute> AddFromFile(const std::string& attributeName, const std::string& filename) override;
+    void CopyTo(std::span<std::shared_ptr<Attribute>> array, std::int32_t index) override;
+    bool Exists(const std::string& attributeName) override;
+    std::int32_t get_Count() override;
+    std::shared_ptr<Attribute> get_Item(const std::string& index) override;
+    std::shared_ptr<Attribute> get_Item(std::int32_t index) override;
+    bool get_IsSynchronized() override { return false; }
+    AttributeCollection& get_SyncRoot() override { return *this; }
+    std::unique_ptr<Enumerator<Attribute>> GetEnumerator() override;
+    void Dispose() override { ModelObject::Dispose(true); }
+
+    // Notifications, both guards each.
+    void OnItemDeleted(ILdapCollectionItem& item) override;
+    void OnParentDeleted();
+    void OnValueCreated(const std::string& attributeName, const std::string& value);
+    void OnValueDeleted(const std::string& attributeName, const std::string& deletedValue);
+    void OnValueModified(const std::string& attributeName, const std::string& oldValue, const std::string& newValue);
+
+    /// The text of the first value of `attributeName` (absent when there is no such attribute or no value),
+    /// through the same guarded steps as Exists, get_Item, get_Values, get_Count, get_Item(0), get_StringValue.
+    std::optional<std::string> firstValueText(const std::optional<std::string>& attributeName);
+
+    /// True when a live attribute `attributeName` holds a live value with the text `value`; never throws.
+    bool holdsValue(const std::string& attributeName, const std::string& value) const noexcept;
+
+    /// The store: entries in the order added, and a hash index on the case-folded name, so that a lookup by
+    /// name never scans.
+    class Attributes {
+    public:
+        /// Merges into an attribute already stored under `name`, or appends.
+        AttributeImpl* Add(const std::string& name, AttributeImpl* attribute);
+        bool Exists(const std::string& name) const { return GetItem(name) != nullptr; }
+        std::int32_t GetCount() const noexcept { return static_cast<std::int32_t>(m_items.size()); }
+        AttributeImpl* GetItem(const std::string& name) const;
+        AttributeImpl* GetItem(std::int32_t index) const noexcept { return m_items[static_cast<std::size_t>(index)]; }
+        std::vector<AttributeImpl*> GetValueEnumerator() const { return m_items; }
+        /// Removes the attribute stored under the name `attribute` reports through get_Name.
+        void Remove(AttributeImpl& attribute);
+        const std::vector<AttributeImpl*>& items() const noexcept { return m_items; }
+
+    private:
+        std::vector<AttributeImpl*> m_items;
+        std::unordered_map<std::string, AttributeImpl*> m_index;
+    };
+
+private:
+    void releaseHeld() noexcept override;
+    AttributeImpl& lookup(const std::string& attributeName) const;
+
+    std::string m_dn;
+    Attributes m_attributes;
+    LDAPMessage* m_entryMessage;
+};
+
+}  // namespace Varnel::Ldap

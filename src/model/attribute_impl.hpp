@@ -1,0 +1,65 @@
+// One named attribute of an entry: owns its value collection and passes notifications between the attribute
+// collection above and the value collection below.
+#pragma once
+
+#include <string>
+
+#include <varnel/ldap/attribute.hpp>
+
+#include "model/ldap_collection.hpp"
+#include "model/model_object.hpp"
+#include "model/value_collection_impl.hpp"
+
+namespace Varnel::Ldap {
+
+class AttributeImpl final : public Attribute, public ILdapCollectionItem, public ILdapCollection, public ModelObject {
+public:
+    AttributeImpl(SearchTree& tree, ILdapCollection* attributeCollection, std::string dn, std::string name);
+
+    /// The attribute as the entry message holds it. No server call.
+    static AttributeImpl* CreateExisting(SearchTree& tree, LDAPMessage* entryMessage,
+                                         ILdapCollection* attributeCollection, const std::string& dn,
+                                         const std::string& name);
+    /// Creates the attribute (or adds the value to it) on the server with one value.
+    static AttributeImpl* CreateNew(SearchTree& tree, ILdapCollection* attributeCollection, const std::string& dn,
+                                    const std::string& name, const std::string& newValue);
+    static AttributeImpl* CreateNewFromFile(SearchTree& tree, ILdapCollection* attributeCollection,
+                                            const std::string& dn, const std::string& name,
+                                            const std::string& filename);
+
+    void Delete() override;
+    bool get_IsDeleted() override;
+    std::string get_Name() override;
+    std::shared_ptr<ValueCollection> get_Values() override;
+    void Dispose() override { ModelObject::Dispose(true); }
+
+    // Notifications.
+    void OnItemDeleted(ILdapCollectionItem& item) override;
+    void OnParentDeleted();
+    void OnValueCreated(const std::string& value);
+    void OnValueCreated(const ByteArray& value);
+    void OnValueDeleted(const std::string& value);
+    void OnValueModified(const std::string& oldValue, const std::string& newValue);
+
+    const std::string& name() const noexcept { return m_name; }
+    ValueCollectionImpl& values() const noexcept { return *m_values; }
+    /// get_Values without a handle: the attribute's guards, then its value collection.
+    ValueCollectionImpl& valuesChecked() const {
+        checkGuards();
+        return *m_values;
+    }
+
+private:
+    template <class MakeValues>
+    static AttributeImpl* create(SearchTree& tree, ILdapCollection* attributeCollection, const std::string& dn,
+                                 const std::string& name, MakeValues makeValues);
+    void releaseHeld() noexcept override;
+    void deleteAttribute();
+
+    std::string m_dn;
+    std::string m_name;
+    ValueCollectionImpl* m_values = nullptr;
+    ILdapCollection* m_attributeCollection;
+};
+
+}  // namespace Varnel::Ldap

@@ -1,0 +1,44 @@
+// One entry of a search: its DN, its attributes on first request, and delete, move and rename.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include <varnel/ldap/entry.hpp>
+
+#include "model/attribute_collection_impl.hpp"
+#include "model/ldap_collection.hpp"
+#include "model/model_object.hpp"
+
+namespace Varnel::Ldap {
+
+class EntryImpl final : public Entry, public ILdapCollectionItem, public ModelObject {
+public:
+    /// Reads the DN from the entry message.
+    EntryImpl(SearchTree& tree, LDAPMessage* entryMessage, ILdapCollection* entryCollection);
+
+    void Delete() override;
+    void Move(const std::string& newParentDN) override;
+    void Rename(const std::string& rdn) override;
+    std::string get_DN() override;
+    std::shared_ptr<AttributeCollection> get_Attributes() override;
+    void Dispose() override { ModelObject::Dispose(true); }
+
+    /// The attribute collection, made on first request (no guard).
+    AttributeCollectionImpl& attributes();
+    /// The text of the first value of `attributeName`, or absent when the entry has no such attribute or it
+    /// holds no value; the guards of every object on the way apply. Used to order entries.
+    std::optional<std::string> firstValueText(const std::optional<std::string>& attributeName);
+
+private:
+    void releaseHeld() noexcept override;
+    void validateAttributeCollection();
+    void notifyAttributeChanged(const std::string& partChangedFrom, const std::string& partChangedTo);
+
+    std::string m_dn;
+    AttributeCollectionImpl* m_attributes = nullptr;
+    ILdapCollection* m_entryCollection;
+    LDAPMessage* m_entryMessage;
+};
+
+}  // namespace Varnel::Ldap

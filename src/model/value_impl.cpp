@@ -1,0 +1,196 @@
+#include "model/value_impl.hpp"
+
+#include "foundation/utilities.hpp"
+#include "model/value_collection_impl.hpp"
+
+namespace Varnel::Ldap {
+
+namespace {
+
+// A berval over bytes held elsewhere: libldap reads them in place, nothing is copied for the call.
+berval bervalOver(const ByteArray& data) noexcept {
+    berval bv;
+    bv.bv_len = static_cast<ber_len_t>(data.size());
+    bv.bv_val = data.empty() ? const_cast<char*>("") : reinterpret_cast<char*>(const_cast<std::uint8_t*>(data.data()));
+    return bv;
+}
+
+// Every path that takes new bytes into a value refuses an empty byte sequence, before anything is sent.
+void refuseEmpty(const ByteArray& data) {
+    if (data.empty()) throw IndexOutOfRangeException();
+}
+
+}  // namespace
+
+ValueImpl::ValueImpl(SearchTree& tree, ValueCollectionImpl* valueCollection, std::string entryDn,
+                     std::string attributeName)
+    : ModelObject(tree),
+      m_entryDn(std::move(entryDn)),
+      m_attributeName(std::move(attributeName)),
+      m_valueCollection(valueCollection) {}
+
+ValueImpl* ValueImpl::CreateExisting(SearchTree& tree, ValueCollectionImpl* valueCollection,
+                                     const std::string& entryDn, const std::string& attributeName,
+                                     const berval& value) {
+    auto* v = tree.make<ValueImpl>(valueCollection, entryDn, attributeName);
+    if (value.bv_len > 0 && value.bv_val != nullptr) {
+        const auto* first = reinterpret_cast<const std::uint8_t*>(value.bv_val);
+        v->m_valueData.assign(first, first + value.bv_len);
+    }
+    return v;
+}
+
+ValueImpl* ValueImpl::CreateExisting(SearchTree& tree, ValueCollectionImpl* valueCollection,
+                                     const std::string& entryDn, const std::string& attributeName,
+                                     const std::string& stringValue) {
+    return CreateExistingFromBytes(tree, valueCollection, entryDn, attributeName,
+                                   Utilities::GetEncodedBytes(stringValue, tree.options()));
+}
+
+ValueImpl* ValueImpl::CreateExistingFromBytes(SearchTree& tree, ValueCollectionImpl* valueCollection,
+                                              const std::string& entryDn, const std::string& attributeName,
+                                              const ByteArray& bytes) {
+    refuseEmpty(bytes);
+    auto* v = tree.make<ValueImpl>(valueCollection, entryDn, attributeName);
+    v->setData(bytes);
+    return v;
+}
+
+ValueImpl* ValueImpl::CreateNew(SearchTree& tree, ValueCollectionImpl* valueCollection, const std::string& entryDn,
+                                const std::string& attributeName, const ByteArray& newValue) {
+    refuseEmpty(newValue);
+    SearchTree::Transaction transaction(tree);
+    auto* v = tree.make<ValueImpl>(valueCollection, entryDn, attributeName);
+    v->addValue(newValue);
+    v->setData(newValue);
+    transaction.commit();
+    return v;
+}
+
+ValueImpl* ValueImpl::CreateNew(SearchTree& tree, ValueCollectionImpl* valueCollection, const std::string& entryDn,
+                                const std::string& attributeName, const std::string& newValue) {
+    return CreateNew(tree, valueCollection, entryDn, attributeName,
+                     Utilities::GetEncodedBytes(newValue, tree.options()));
+}
+
+ValueImpl* ValueImpl::CreateNewFromFile(SearchTree& tree, ValueCollectionImpl* valueCollection,
+                                        const std::string& entryDn, const std::string& attributeName,
+                                        const std::string& filename) {
+    return CreateNew(tree, valueCollection, entryDn, attributeName, Utilities::ReadFile(filename));
+}
+
+void ValueImpl::setData(const ByteArray& data) { m_valueData = data; }
+
+void ValueImpl::releaseHeld() noexcept { ByteArray().swap(m_valueData); }
+
+void ValueImpl::doSingleMod(const ByteArray& data, int operation) {
+    LDAP* handle = ld();
+    berval bv = bervalOver(data);
+    berval* values[] = {&bv, nullptr};
+    LDAPMod mod{};
+    mod.mod_op = operation | LDAP_MOD_BVALUES;
+    mod.mod_type = const_cast<char*>(m_attributeName.c_str());
+    mod.mod_bvalues = values;
+    LDAPMod* mods[] = {&mod, nullptr};
+    checkResult(api(), handle, api().ldap_modify_s(handle, m_entryDn.c_str(), mods));
+}
+
+void ValueImpl::addValue(const ByteArray& value) { doSingleMod(value, LDAP_MOD_ADD); }
+
+void ValueImpl::deleteValue() {
+    doSingleMod(m_valueData, LDAP_MOD_DELETE);
+    m_deleted = true;
+}
+
+void ValueImpl::changeValue(const ByteArray& newValue) {
+    if (m_valueCollection != nullptr && m_valueCollection->get_Count() > 1) {
+        changeValueUsingAddRemove(newValue);
+    } else {
+        changeValueUsingReplace(newValue);
+    }
+}
+
+void ValueImpl::changeValueUsingAddRemove(const ByteArray& newValue) {
+    if (Utilities::IsEqual(newValue, m_valueData)) return;
+    refuseEmpty(newValue);
+    LDAP* handle = ld();
+    berval added = bervalOver(newValue);
+    berval removed = bervalOver(m_valueData);
+    berval* addedValues[] = {&added, nullptr};
+    berval* removedValues[] = {&removed, nullptr};
+    LDAPMod addition{};
+    addition.mod_op = LDAP_MOD_ADD | LDAP_MOD_BVALUES;
+    addition.mod_type = const_cast<char*>(m_attributeName.c_str());
+    addition.mod_bvalues = addedValues;
+    LDAPMod deletion{};
+    deletion.mod_op = LDAP_MOD_DELETE | LDAP_MOD_BVALUES;
+    deletion.mod_type = const_cast<char*>(m_attributeName.c_str());
+    deletion.mod_bvalues = removedValues;
+    LDAPMod* mods[] = {&addition, &deletion, nullptr};
+    checkResult(api(), handle, api().ldap_modify_s(handle, m_entryDn.c_str(), mods));
+    setData(newValue);
+}
+
+void ValueImpl::changeValueUsingReplace(const ByteArray& newValue) {
+    if (Utilities::IsEqual(newValue, m_valueData)) return;
+    refuseEmpty(newValue);
+    LDAP* handle = ld();
+    berval bv = bervalOver(newValue);
+    berval* values[] = {&bv, nullptr};
+    LDAPMod replacement{};
+    replacement.mod_op = LDAP_MOD_REPLACE | LDAP_MOD_BVALUES;
+    replacement.mod_type = const_cast<char*>(m_attributeName.c_str());
+    replacement.mod_bvalues = values;
+    LDAPMod* mods[] = {&replacement, nullptr};
+    checkResult(api(), handle, api().ldap_modify_ext_s(handle, m_entryDn.c_str(), mods, nullptr, nullptr));
+    setData(newValue);
+}
+
+void ValueImpl::Delete() {
+    checkGuards();
+    deleteValue();
+    if (m_valueCollection != nullptr) m_valueCollection->OnItemDeleted(*this);
+}
+
+void ValueImpl::ReadFromFile(const std::string& filename) {
+    checkGuards();
+    changeValue(Utilities::ReadFile(filename));
+}
+
+void ValueImpl::WriteToFile(const std::string& filename) {
+    checkGuards();
+    Utilities::WriteToFile(filename, m_valueData);
+}
+
+ByteArray ValueImpl::get_BinaryValue() {
+    checkGuards();
+    return m_valueData;
+}
+
+void ValueImpl::set_BinaryValue(const ByteArray& value) {
+    checkGuards();
+    changeValue(value);
+}
+
+std::string ValueImpl::get_StringValue() {
+    checkGuards();
+    return options().GetEncoding().GetString(m_valueData);
+}
+
+void ValueImpl::set_StringValue(const std::string& value) {
+    checkGuards();
+    changeValue(Utilities::GetEncodedBytes(value, options()));
+}
+
+std::int32_t ValueImpl::get_RawByteSize() {
+    checkGuards();
+    return static_cast<std::int32_t>(m_valueData.size());
+}
+
+void ValueImpl::OnValueModified(const std::string& newValue) {
+    ByteArray bytes = Utilities::GetEncodedBytes(newValue, options());
+    refuseEmpty(bytes);
+    m_valueData = std::move(bytes);
+}
+
+}  // namespace Varnel::Ldap
