@@ -12,6 +12,12 @@ Connection::~Connection() { Dispose(); }
 void Connection::Connect(const std::optional<std::string>& serverName, std::int32_t port,
                          const std::optional<std::string>& userName, const std::optional<std::string>& password,
                          bool useSSL, ProtocolVersion protocolVersion) {
+    // A user name with an empty password is an unauthenticated bind (RFC 4513): a server that allows it
+    // reports success without checking anything, so an application that binds to check a password would let
+    // anyone in. Refused before anything changes; an anonymous bind has an empty user name.
+    if (userName && !userName->empty() && (!password || password->empty())) {
+        throw ArgumentException("A user name needs a password: a bind with an empty password is unauthenticated.");
+    }
     // A second Connect must not leak the connection it replaces.
     Dispose();
 

@@ -4,6 +4,10 @@
 
 #include <cstdlib>
 #include <memory>
+#include <map>
+#include <mutex>
+#include <string>
+#include <typeindex>
 #include <typeinfo>
 
 #include "foundation/ldap_api.hpp"
@@ -16,21 +20,34 @@ ApplicationException::ApplicationException(std::optional<std::string> message, s
     : m_message(std::move(message)), m_innerException(std::move(innerException)) {}
 ApplicationException::~ApplicationException() = default;
 
-const char* ApplicationException::what() const noexcept {
-    if (m_message) return m_message->c_str();
-    if (m_defaultText.empty()) {
-        try {
-            const char* mangled = typeid(*this).name();
+namespace {
+
+// "Exception of type '<class>' was thrown.", made once per class and kept for the process, so what() of an
+// exception without message is safe from any thread and its text outlives the exception.
+const char* defaultText(const std::type_info& type) noexcept {
+    static std::mutex mutex;
+    static std::map<std::type_index, std::string> texts;
+    try {
+        const std::lock_guard<std::mutex> lock(mutex);
+        auto it = texts.find(type);
+        if (it == texts.end()) {
             int status = 0;
-            std::unique_ptr<char, void (*)(void*)> demangled(abi::__cxa_demangle(mangled, nullptr, nullptr, &status),
+            std::unique_ptr<char, void (*)(void*)> demangled(abi::__cxa_demangle(type.name(), nullptr, nullptr, &status),
                                                              std::free);
-            m_defaultText = std::string("Exception of type '") + (status == 0 ? demangled.get() : mangled) +
-                            "' was thrown.";
-        } catch (...) {
-            return "Exception of the Varnel LDAP library was thrown.";
+            it = texts.emplace(type, std::string("Exception of type '") + (status == 0 ? demangled.get() : type.name()) +
+                                         "' was thrown.")
+                     .first;
         }
+        return it->second.c_str();
+    } catch (...) {
+        return "Exception of the Varnel LDAP library was thrown.";
     }
-    return m_defaultText.c_str();
+}
+
+}  // namespace
+
+const char* ApplicationException::what() const noexcept {
+    return m_message ? m_message->c_str() : defaultText(typeid(*this));
 }
 
 LdapNetworkLibraryException::LdapNetworkLibraryException() = default;

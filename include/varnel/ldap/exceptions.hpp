@@ -44,7 +44,6 @@ private:
     std::optional<std::string> m_message;
     std::exception_ptr m_innerException;
     std::int32_t m_code = DefaultCode;
-    mutable std::string m_defaultText;  // built on the first what() of an exception without message
 };
 
 /// A failure detected by the library itself; the root of the family.
