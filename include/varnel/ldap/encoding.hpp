@@ -28,8 +28,9 @@ public:
     const std::string& get_Name() const noexcept { return m_name; }
     bool IsUTF8() const noexcept { return m_utf8; }
 
-    /// The whole UTF-8 text `text` in this encoding. Throws ArgumentException when the text cannot be
-    /// represented (unmappable characters become the converter's substitution character instead).
+    /// The whole UTF-8 text `text` in this encoding. Characters the encoding cannot represent become the
+    /// converter's substitution bytes (ICU's, e.g. 0x1A for ISO-8859-1); ArgumentException only when ICU
+    /// cannot convert at all.
     ByteArray GetBytes(std::string_view text) const;
     /// The bytes decoded into UTF-8 text; malformed input gives replacement characters.
     std::string GetString(std::span<const std::uint8_t> bytes) const;
