@@ -31,6 +31,14 @@ std::string hostAuthority(std::string_view host, int port) {
     return out;
 }
 
+// libldap keeps the server's diagnostic text of the last response on the handle and does not clear it when a
+// later request fails on the client side (bad filter, server gone): clear it before each request, so that
+// what the handle holds afterwards belongs to this request.
+LDAP* startRequest(LDAP* ld) noexcept {
+    if (ld != nullptr) ::ldap_set_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, nullptr);
+    return ld;
+}
+
 }  // namespace
 
 LDAP* LibLdapApi::ldap_init(const char* host, int port) { return ::ldap_init(host, port); }
@@ -62,19 +70,19 @@ int LibLdapApi::ldap_get_option(LDAP* ld, int option, void* outvalue) {
     return ::ldap_get_option(ld, option, outvalue);
 }
 int LibLdapApi::ldap_simple_bind_s(LDAP* ld, const char* who, const char* passwd) {
-    return ::ldap_simple_bind_s(ld, who, passwd);
+    return ::ldap_simple_bind_s(startRequest(ld), who, passwd);
 }
 int LibLdapApi::ldap_unbind(LDAP* ld) { return ::ldap_unbind_ext_s(ld, nullptr, nullptr); }
 
 int LibLdapApi::ldap_search_st(LDAP* ld, const char* base, int scope, const char* filter, char** attrs,
                                int attrsonly, struct timeval* timeout, LDAPMessage** res) {
-    return ::ldap_search_st(ld, base, scope, filter, attrs, attrsonly, timeout, res);
+    return ::ldap_search_st(startRequest(ld), base, scope, filter, attrs, attrsonly, timeout, res);
 }
 int LibLdapApi::ldap_search_ext_s(LDAP* ld, const char* base, int scope, const char* filter, char** attrs,
                                   int attrsonly, LDAPControl** serverctrls, LDAPControl** clientctrls,
                                   struct timeval* timeout, int sizelimit, LDAPMessage** res) {
-    return ::ldap_search_ext_s(ld, base, scope, filter, attrs, attrsonly, serverctrls, clientctrls, timeout,
-                               sizelimit, res);
+    return ::ldap_search_ext_s(startRequest(ld), base, scope, filter, attrs, attrsonly, serverctrls, clientctrls,
+                               timeout, sizelimit, res);
 }
 int LibLdapApi::ldap_count_entries(LDAP* ld, LDAPMessage* chain) { return ::ldap_count_entries(ld, chain); }
 LDAPMessage* LibLdapApi::ldap_first_entry(LDAP* ld, LDAPMessage* chain) { return ::ldap_first_entry(ld, chain); }
@@ -103,14 +111,18 @@ int LibLdapApi::ldap_value_free_len(struct berval** vals) {
 }
 int LibLdapApi::ldap_rename_ext_s(LDAP* ld, const char* dn, const char* newrdn, const char* newparent,
                                   int deleteoldrdn, LDAPControl** serverctrls, LDAPControl** clientctrls) {
-    return ::ldap_rename_s(ld, dn, newrdn, newparent, deleteoldrdn, serverctrls, clientctrls);
+    return ::ldap_rename_s(startRequest(ld), dn, newrdn, newparent, deleteoldrdn, serverctrls, clientctrls);
 }
-int LibLdapApi::ldap_delete_s(LDAP* ld, const char* dn) { return ::ldap_delete_s(ld, dn); }
-int LibLdapApi::ldap_add_s(LDAP* ld, const char* dn, LDAPMod** attrs) { return ::ldap_add_s(ld, dn, attrs); }
-int LibLdapApi::ldap_modify_s(LDAP* ld, const char* dn, LDAPMod** mods) { return ::ldap_modify_s(ld, dn, mods); }
+int LibLdapApi::ldap_delete_s(LDAP* ld, const char* dn) { return ::ldap_delete_s(startRequest(ld), dn); }
+int LibLdapApi::ldap_add_s(LDAP* ld, const char* dn, LDAPMod** attrs) {
+    return ::ldap_add_s(startRequest(ld), dn, attrs);
+}
+int LibLdapApi::ldap_modify_s(LDAP* ld, const char* dn, LDAPMod** mods) {
+    return ::ldap_modify_s(startRequest(ld), dn, mods);
+}
 int LibLdapApi::ldap_modify_ext_s(LDAP* ld, const char* dn, LDAPMod** mods, LDAPControl** serverctrls,
                                   LDAPControl** clientctrls) {
-    return ::ldap_modify_ext_s(ld, dn, mods, serverctrls, clientctrls);
+    return ::ldap_modify_ext_s(startRequest(ld), dn, mods, serverctrls, clientctrls);
 }
 const char* LibLdapApi::ldap_err2string(int err) { return ::ldap_err2string(err); }
 
