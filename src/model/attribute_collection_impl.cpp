@@ -108,7 +108,9 @@ void AttributeCollectionImpl::OnItemDeleted(ILdapCollectionItem& item) {
 
 void AttributeCollectionImpl::OnParentDeleted() {
     checkGuards();
-    for (AttributeImpl* attribute : m_attributes.items()) attribute->OnParentDeleted();
+    for (AttributeImpl* attribute : m_attributes.items()) {
+        if (!attribute->isDisposed()) attribute->OnParentDeleted();  // a retired attribute needs no news
+    }
     m_deleted = true;
 }
 

@@ -37,6 +37,9 @@ public:
     void OnValueCreated(const std::string& attributeName, const std::string& value);
     void OnValueDeleted(const std::string& attributeName, const std::string& deletedValue);
     void OnValueModified(const std::string& attributeName, const std::string& oldValue, const std::string& newValue);
+    /// The entry was moved or renamed: the attributes and values below, which refer to this collection's DN,
+    /// and attributes added later, address it under `dn`.
+    void OnEntryDnChanged(const std::string& dn) { m_dn = dn; }
 
     /// The text of the first value of `attributeName` (absent when there is no such attribute or no value),
     /// through the same guarded steps as Exists, get_Item, get_Values, get_Count, get_Item(0), get_StringValue.

@@ -2,9 +2,9 @@
 
 namespace Varnel::Ldap {
 
-AttributeImpl::AttributeImpl(SearchTree& tree, ILdapCollection* attributeCollection, std::string dn,
-                             std::string name)
-    : ModelObject(tree), m_dn(std::move(dn)), m_name(std::move(name)), m_attributeCollection(attributeCollection) {}
+AttributeImpl::AttributeImpl(SearchTree& tree, ILdapCollection* attributeCollection,
+                             std::reference_wrapper<const std::string> dn, std::string name)
+    : ModelObject(tree), m_dn(dn.get()), m_name(std::move(name)), m_attributeCollection(attributeCollection) {}
 
 template <class MakeValues>
 AttributeImpl* AttributeImpl::create(SearchTree& tree, ILdapCollection* attributeCollection, const std::string& dn,
@@ -82,7 +82,7 @@ void AttributeImpl::OnItemDeleted(ILdapCollectionItem& /*item*/) {
 void AttributeImpl::OnParentDeleted() {
     checkDisposed();
     m_deleted = true;
-    m_values->OnParentDeleted();
+    if (!m_values->isDisposed()) m_values->OnParentDeleted();  // retired values need no news
 }
 
 void AttributeImpl::OnValueCreated(const std::string& value) {

@@ -2,6 +2,7 @@
 // collection above and the value collection below.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include <varnel/ldap/attribute.hpp>
@@ -14,8 +15,13 @@ namespace Varnel::Ldap {
 
 class AttributeImpl final : public Attribute, public ILdapCollectionItem, public ILdapCollection, public ModelObject {
 public:
-    AttributeImpl(SearchTree& tree, ILdapCollection* attributeCollection, std::string dn, std::string name);
+    /// `dn` is referred to, not copied: it is the attribute collection's DN, which lives in the same tree and
+    /// is older than the attribute (no temporaries). The name is the attribute's own copy, and the objects
+    /// below it refer to that one.
+    AttributeImpl(SearchTree& tree, ILdapCollection* attributeCollection, std::reference_wrapper<const std::string> dn,
+                  std::string name);
 
+    // Factories: `dn` must be the attribute collection's own DN (see above).
     /// The attribute as the entry message holds it. No server call.
     static AttributeImpl* CreateExisting(SearchTree& tree, LDAPMessage* entryMessage,
                                          ILdapCollection* attributeCollection, const std::string& dn,
@@ -56,7 +62,7 @@ private:
     void releaseHeld() noexcept override;
     void deleteAttribute();
 
-    std::string m_dn;
+    const std::string& m_dn;  // held by the attribute collection
     std::string m_name;
     ValueCollectionImpl* m_values = nullptr;
     ILdapCollection* m_attributeCollection;

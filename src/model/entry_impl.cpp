@@ -55,7 +55,9 @@ void EntryImpl::Delete() {
     LDAP* handle = ld();
     checkResult(api(), handle, api().ldap_delete_s(handle, m_dn.c_str()));
     m_deleted = true;
-    if (m_attributes != nullptr) m_attributes->OnParentDeleted();
+    // The server has deleted the entry: objects below that the caller retired need no news, and must not
+    // turn the deletion into a failure or keep the entry listed.
+    if (m_attributes != nullptr && !m_attributes->isDisposed()) m_attributes->OnParentDeleted();
     if (m_entryCollection != nullptr) m_entryCollection->OnItemDeleted(*this);
 }
 
@@ -68,6 +70,8 @@ void EntryImpl::Move(const std::string& newParentDN) {
     checkResult(api(), handle,
                 api().ldap_rename_ext_s(handle, m_dn.c_str(), rdn.c_str(), newParentDN.c_str(), 1, nullptr, nullptr));
     m_dn = std::move(newDn);
+    // Objects obtained before the move must reach the entry where it now is.
+    if (m_attributes != nullptr) m_attributes->OnEntryDnChanged(m_dn);
 }
 
 void EntryImpl::Rename(const std::string& rdn) {
@@ -82,6 +86,7 @@ void EntryImpl::Rename(const std::string& rdn) {
     checkResult(api(), handle,
                 api().ldap_rename_ext_s(handle, m_dn.c_str(), rdn.c_str(), nullptr, 1, nullptr, nullptr));
     m_dn = std::move(newDn);
+    if (m_attributes != nullptr) m_attributes->OnEntryDnChanged(m_dn);
     notifyAttributeChanged(components.front(), rdn);
 }
 

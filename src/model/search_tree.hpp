@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -36,13 +37,22 @@ public:
     /// The tree's entry collection, made on first request.
     EntryCollectionImpl& entryCollection();
 
-    /// Constructs a model object in the arena; it lives as long as the tree.
+    /// Constructs a model object in the arena; it lives as long as the tree. When the constructor throws,
+    /// the objects it made on the way are undone with it.
     template <class T, class... Args>
     T* make(Args&&... args) {
-        auto object = std::make_unique<T>(*this, std::forward<Args>(args)...);
-        T* raw = object.get();
-        m_objects.push_back(std::move(object));
-        return raw;
+        static_assert(alignof(T) <= alignof(std::max_align_t));
+        const Mark start = mark();
+        T* object = nullptr;
+        try {
+            object = ::new (allocate(sizeof(T), alignof(T))) T(*this, std::forward<Args>(args)...);
+            m_objects.push_back(object);
+        } catch (...) {
+            if (object != nullptr) object->~T();
+            rollback(start);
+            throw;
+        }
+        return object;
     }
 
     /// A handle on `object` that keeps the whole tree alive.
@@ -52,31 +62,55 @@ public:
     }
     std::shared_ptr<SearchTree> self() { return shared_from_this(); }
 
+    /// A point in the arena's history: the objects made so far and the space they took.
+    struct Mark {
+        std::size_t objects;  // m_objects.size()
+        std::size_t block;    // the block being filled
+        std::size_t used;     // bytes of it taken
+    };
+
     /// Undoes the objects made since a mark when the operation that made them fails, so a refused request
     /// leaves nothing behind in the arena.
     class Transaction {
     public:
-        explicit Transaction(SearchTree& tree) noexcept : m_tree(&tree), m_mark(tree.m_objects.size()) {}
+        explicit Transaction(SearchTree& tree) noexcept : m_tree(&tree), m_mark(tree.mark()) {}
         Transaction(const Transaction&) = delete;
         Transaction& operator=(const Transaction&) = delete;
         ~Transaction() {
-            if (m_tree) m_tree->m_objects.resize(m_mark);
+            if (m_tree) m_tree->rollback(m_mark);
         }
         void commit() noexcept { m_tree = nullptr; }
 
     private:
         SearchTree* m_tree;
-        std::size_t m_mark;
+        Mark m_mark;
     };
 
 private:
+    // The arena: objects are placed one after another in large blocks instead of one heap allocation each,
+    // and m_objects lists them in the order made, for destruction (newest first) and for undoing.
+    struct Block {
+        std::unique_ptr<std::byte[]> data;
+        std::size_t size;
+    };
+    static constexpr std::size_t c_blockSize = 64 * 1024;
+
+    Mark mark() const noexcept { return Mark{m_objects.size(), m_block, m_used}; }
+    void* allocate(std::size_t size, std::size_t alignment);
+    /// Destroys the objects made since `to`, newest first, and gives their space back to the arena.
+    void rollback(const Mark& to) noexcept;
+
     SearchTree(std::shared_ptr<Connection> connection, std::shared_ptr<Options> options, LDAPMessage* chain);
 
-    // Destroyed in reverse order: the objects first, then the chain, then the shared settings and connection.
+    // The destructor destroys the objects first; then the members go in reverse order: the arena's blocks,
+    // the chain, then the shared settings and connection.
     std::shared_ptr<Connection> m_connection;
     std::shared_ptr<Options> m_options;
     SearchResult m_searchResult;
-    std::vector<std::unique_ptr<ModelObject>> m_objects;
+    std::vector<ModelObject*> m_objects;
+    std::vector<Block> m_blocks;
+    std::size_t m_block = 0;
+    std::size_t m_used = 0;
     EntryCollectionImpl* m_entryCollection = nullptr;
 };
 

@@ -6,11 +6,12 @@
 
 namespace Varnel::Ldap {
 
-ValueCollectionImpl::ValueCollectionImpl(SearchTree& tree, ILdapCollection* parentAttribute, std::string entryDn,
-                                         std::string attributeName)
+ValueCollectionImpl::ValueCollectionImpl(SearchTree& tree, ILdapCollection* parentAttribute,
+                                         std::reference_wrapper<const std::string> entryDn,
+                                         std::reference_wrapper<const std::string> attributeName)
     : ModelObject(tree),
-      m_entryDn(std::move(entryDn)),
-      m_attributeName(std::move(attributeName)),
+      m_entryDn(entryDn.get()),
+      m_attributeName(attributeName.get()),
       m_parentAttribute(parentAttribute) {}
 
 ValueCollectionImpl* ValueCollectionImpl::CreateExisting(SearchTree& tree, LDAPMessage* entryMessage,

@@ -1,6 +1,7 @@
 // The values of one attribute, kept in step with deletions and renames.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include <varnel/ldap/value_collection.hpp>
@@ -17,10 +18,13 @@ class ValueCollectionImpl final : public ValueCollection,
                                   public ILdapCollectionItem,
                                   public ModelObject {
 public:
-    ValueCollectionImpl(SearchTree& tree, ILdapCollection* parentAttribute, std::string entryDn,
-                        std::string attributeName);
+    /// `entryDn` and `attributeName` are referred to, not copied: they are the texts the attribute collection
+    /// and the attribute hold, which live in the same tree and are older than the collection (no temporaries).
+    ValueCollectionImpl(SearchTree& tree, ILdapCollection* parentAttribute,
+                        std::reference_wrapper<const std::string> entryDn,
+                        std::reference_wrapper<const std::string> attributeName);
 
-    // Factories; no guard.
+    // Factories; no guard. `parentDn` and `attributeName` must be the attribute's own texts (see above).
     /// The values the entry message holds for `attributeName` (none when it holds none). No server call.
     static ValueCollectionImpl* CreateExisting(SearchTree& tree, LDAPMessage* entryMessage,
                                                ILdapCollection* attribute, const std::string& parentDn,
@@ -61,8 +65,8 @@ private:
     ValueImpl* add(ValueImpl* value);
     ValueImpl* find(const std::string& searchString);
 
-    std::string m_entryDn;
-    std::string m_attributeName;
+    const std::string& m_entryDn;        // held by the attribute collection
+    const std::string& m_attributeName;  // held by the attribute
     ILdapCollection* m_parentAttribute;
     VersionedList<ValueImpl> m_values;
 };

@@ -22,11 +22,12 @@ void refuseEmpty(const ByteArray& data) {
 
 }  // namespace
 
-ValueImpl::ValueImpl(SearchTree& tree, ValueCollectionImpl* valueCollection, std::string entryDn,
-                     std::string attributeName)
+ValueImpl::ValueImpl(SearchTree& tree, ValueCollectionImpl* valueCollection,
+                     std::reference_wrapper<const std::string> entryDn,
+                     std::reference_wrapper<const std::string> attributeName)
     : ModelObject(tree),
-      m_entryDn(std::move(entryDn)),
-      m_attributeName(std::move(attributeName)),
+      m_entryDn(entryDn.get()),
+      m_attributeName(attributeName.get()),
       m_valueCollection(valueCollection) {}
 
 ValueImpl* ValueImpl::CreateExisting(SearchTree& tree, ValueCollectionImpl* valueCollection,

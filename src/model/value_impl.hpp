@@ -1,6 +1,7 @@
 // One value of one attribute: its cached bytes and the four modify requests that change it on the server.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include <varnel/ldap/value.hpp>
@@ -14,7 +15,10 @@ class ValueCollectionImpl;
 
 class ValueImpl final : public Value, public ILdapCollectionItem, public ModelObject {
 public:
-    ValueImpl(SearchTree& tree, ValueCollectionImpl* valueCollection, std::string entryDn, std::string attributeName);
+    /// `entryDn` and `attributeName` are referred to, not copied: they are the texts the attribute collection
+    /// and the attribute hold, which live in the same tree and are older than the value (no temporaries).
+    ValueImpl(SearchTree& tree, ValueCollectionImpl* valueCollection, std::reference_wrapper<const std::string> entryDn,
+              std::reference_wrapper<const std::string> attributeName);
 
     // Factories; none applies a guard.
     /// A value the server already has, from libldap's value (zero bytes give an empty value). No server call.
@@ -65,8 +69,8 @@ private:
     void changeValueUsingReplace(const ByteArray& newValue);
     void doSingleMod(const ByteArray& data, int operation);
 
-    std::string m_entryDn;
-    std::string m_attributeName;
+    const std::string& m_entryDn;        // held by the attribute collection
+    const std::string& m_attributeName;  // held by the attribute
     ValueCollectionImpl* m_valueCollection;
     ByteArray m_valueData;
 };

@@ -11,7 +11,8 @@ namespace Varnel::Ldap {
 
 /// An entry knows its DN, gives access to its attributes (read from the search result on first request) and
 /// can be deleted, moved or renamed; each change is one request to the server, and the entry changes in
-/// memory only when the server has accepted it.
+/// memory only when the server has accepted it. Attributes and values obtained before a Move or Rename
+/// address the entry under its new DN afterwards.
 ///
 /// Lifetime: a handle keeps the whole search alive; Dispose (its own or its collection's) disposes its
 /// attributes. After Delete every operation but Dispose throws LdapException with no message. Not thread-safe.
