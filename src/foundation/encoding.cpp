@@ -92,6 +92,9 @@ Out convert(UConverter* source, UConverter* target, const char* input, std::size
             output.resize(output.size() * 2);
             continue;
         }
+        if (status == U_INVALID_CHAR_FOUND || status == U_ILLEGAL_CHAR_FOUND) {
+            throw ArgumentException("The text holds a character that the encoding cannot represent.");
+        }
         if (U_FAILURE(status)) {
             throw ArgumentException(std::string("The text could not be converted: ") + u_errorName(status) + ".");
         }
@@ -127,6 +130,10 @@ ByteArray Encoding::GetBytes(std::string_view text) const {
     if (m_utf8) return ByteArray(text.begin(), text.end());
     const Converter utf8 = openConverter(std::string(c_utf8Name));
     const Converter target = openConverter(converterName(m_name, true));
+    // A character the encoding cannot represent is refused rather than replaced: a substitute byte would be
+    // written to the server as if it were the caller's text.
+    UErrorCode status = U_ZERO_ERROR;
+    ucnv_setFromUCallBack(target.get(), UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
     return convert<ByteArray>(utf8.get(), target.get(), text.data(), text.size());
 }
 

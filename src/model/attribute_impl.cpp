@@ -52,7 +52,9 @@ void AttributeImpl::deleteAttribute() {
 void AttributeImpl::Delete() {
     checkGuards();
     deleteAttribute();
-    m_values->OnParentDeleted();
+    // The server has removed the attribute: values the caller retired need no news, and must not turn the
+    // deletion into a failure or keep the attribute listed.
+    if (!m_values->isDisposed()) m_values->OnParentDeleted();
     // The collection finds the attribute through get_Name, which refuses a deleted attribute: mark it last.
     if (m_attributeCollection != nullptr) m_attributeCollection->OnItemDeleted(*this);
     m_deleted = true;

@@ -333,6 +333,19 @@ TEST_F(AttributeTest, DeleteSendsOneValuelessDeleteAndMarksEveryValueDeleted) {
     testing::expectDisposed([&] { description->get_IsDeleted(); }, "get_IsDeleted");
 }
 
+// Once the server has removed the attribute, a value collection the caller disposed must not make Delete
+// report a failure or leave the attribute listed.
+TEST_F(AttributeTest, DeleteSucceedsWhenTheCallerDisposedTheValues) {
+    const auto dn = addPerson("DeleteDisposed", "sn: S\ndescription: alpha\ntitle: t\n");
+    auto attributes = entryAt(dn)->get_Attributes();
+    auto description = attributes->get_Item("description");
+    description->get_Values()->Dispose();
+    EXPECT_NO_THROW(description->Delete());
+    EXPECT_TRUE(serverValues(dn, "description").empty());
+    EXPECT_TRUE(description->get_IsDeleted());
+    EXPECT_FALSE(attributes->Exists("description"));
+}
+
 TEST_F(AttributeTest, DeletingTheOnlyValueRemovesTheAttributeOnce) {
     const auto dn = addPerson("LastValue", "sn: S\ntitle: only\ndescription: alpha\ncarLicense: XYZ\n");
     auto attributes = entryAt(dn)->get_Attributes();

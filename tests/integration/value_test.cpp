@@ -280,6 +280,11 @@ TEST_F(ValueTest, TextUsesTheClientsEncodingOfTheMoment) {
     EXPECT_EQ(api->callsTo("ldap_modify_ext_s").at(0).mods.at(0).values, Strings{"\xF1"});
     EXPECT_EQ(serverValues(dn, "userPassword"), Values{ByteArray{0xF1}});
     EXPECT_EQ(octets->get_BinaryValue(), ByteArray{0xF1});
+    // A character Latin-1 cannot hold is refused before anything is sent, never replaced by a stand-in byte.
+    api->clear();
+    EXPECT_THROW(octets->set_StringValue("\xE2\x82\xAC"), ArgumentException);
+    EXPECT_TRUE(api->callsTo("ldap_modify_ext_s").empty());
+    EXPECT_EQ(octets->get_BinaryValue(), ByteArray{0xF1});
     // A lone F1 is not UTF-8, so the server refuses it for a directory string; nothing changes.
     const auto refused = testing::expectRefused([&] { text->set_StringValue("\xC3\xB1"); }, LDAP_INVALID_SYNTAX);
     ASSERT_TRUE(refused && refused->get_DiagnosticMessage());

@@ -140,10 +140,12 @@ TEST(EncodingTest, MarkedUnicodeInputIsReadInItsMarkedOrder) {
     EXPECT_EQ(utf16.GetString(ByteArray{0xfe, 0xff, 0x00, 0x41}), "A");
 }
 
-TEST(EncodingTest, UnmappableCharacterBecomesTheConvertersSubstitute) {
-    // U+20AC has no ISO-8859-1 byte; ICU's substitute there is SUB (0x1A). The text around it is kept.
-    EXPECT_EQ(Encoding::ForName("ISO-8859-1").GetBytes("a\u20acb"), (ByteArray{0x61, 0x1a, 0x62}));
-    EXPECT_EQ(Encoding::ForName("US-ASCII").GetBytes("\xc3\xa9"), ByteArray{0x1a});
+TEST(EncodingTest, UnmappableCharacterIsRefusedNotReplaced) {
+    // U+20AC has no ISO-8859-1 byte: a substitute byte would reach the server as if it were the text.
+    EXPECT_THROW(Encoding::ForName("ISO-8859-1").GetBytes("a\u20acb"), ArgumentException);
+    EXPECT_THROW(Encoding::ForName("US-ASCII").GetBytes("\xc3\xa9"), ArgumentException);
+    // What the encoding can represent still converts, the character before and after the gap included.
+    EXPECT_EQ(Encoding::ForName("ISO-8859-1").GetBytes("a\u00e9b"), (ByteArray{0x61, 0xe9, 0x62}));
 }
 
 }  // namespace

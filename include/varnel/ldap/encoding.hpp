@@ -28,9 +28,8 @@ public:
     const std::string& get_Name() const noexcept { return m_name; }
     bool IsUTF8() const noexcept { return m_utf8; }
 
-    /// The whole UTF-8 text `text` in this encoding. Characters the encoding cannot represent become the
-    /// converter's substitution bytes (ICU's, e.g. 0x1A for ISO-8859-1); ArgumentException only when ICU
-    /// cannot convert at all.
+    /// The whole UTF-8 text `text` in this encoding. ArgumentException when the text holds a character the
+    /// encoding cannot represent (nothing is substituted for it) or ICU cannot convert it.
     ByteArray GetBytes(std::string_view text) const;
     /// The bytes decoded into UTF-8 text; malformed input gives replacement characters.
     std::string GetString(std::span<const std::uint8_t> bytes) const;
