@@ -7,13 +7,24 @@ namespace Varnel::Ldap {
 
 namespace {
 
-// A berval over bytes held elsewhere: libldap reads them in place, nothing is copied for the call.
-berval bervalOver(const ByteArray& data) noexcept {
-    berval bv;
-    bv.bv_len = static_cast<ber_len_t>(data.size());
-    bv.bv_val = data.empty() ? const_cast<char*>("") : reinterpret_cast<char*>(const_cast<std::uint8_t*>(data.data()));
-    return bv;
-}
+// One modification of one value, pointing straight at bytes held elsewhere: libldap reads them in place,
+// nothing is copied for the call. It refers to itself, so it is built where it is used and never moved.
+struct BinaryMod {
+    BinaryMod(int operation, const std::string& attributeName, const ByteArray& data) noexcept {
+        value.bv_len = static_cast<ber_len_t>(data.size());
+        value.bv_val =
+            data.empty() ? const_cast<char*>("") : reinterpret_cast<char*>(const_cast<std::uint8_t*>(data.data()));
+        mod.mod_op = operation | LDAP_MOD_BVALUES;
+        mod.mod_type = const_cast<char*>(attributeName.c_str());
+        mod.mod_bvalues = values;
+    }
+    BinaryMod(const BinaryMod&) = delete;
+    BinaryMod& operator=(const BinaryMod&) = delete;
+
+    berval value{};
+    berval* values[2] = {&value, nullptr};
+    LDAPMod mod{};
+};
 
 // Every path that takes new bytes into a value refuses an empty byte sequence, before anything is sent.
 void refuseEmpty(const ByteArray& data) {
@@ -86,13 +97,8 @@ void ValueImpl::releaseHeld() noexcept { ByteArray().swap(m_valueData); }
 
 void ValueImpl::doSingleMod(const ByteArray& data, int operation) {
     LDAP* handle = ld();
-    berval bv = bervalOver(data);
-    berval* values[] = {&bv, nullptr};
-    LDAPMod mod{};
-    mod.mod_op = operation | LDAP_MOD_BVALUES;
-    mod.mod_type = const_cast<char*>(m_attributeName.c_str());
-    mod.mod_bvalues = values;
-    LDAPMod* mods[] = {&mod, nullptr};
+    BinaryMod change(operation, m_attributeName, data);
+    LDAPMod* mods[] = {&change.mod, nullptr};
     checkResult(api(), handle, api().ldap_modify_s(handle, m_entryDn.c_str(), mods));
 }
 
@@ -111,23 +117,15 @@ void ValueImpl::changeValue(const ByteArray& newValue) {
     }
 }
 
+// The two change forms share their steps: bytes equal to the cached ones send nothing; no bytes are
+// refused before anything is sent; the cache takes a copy of the new bytes only once the server accepted.
 void ValueImpl::changeValueUsingAddRemove(const ByteArray& newValue) {
     if (Utilities::IsEqual(newValue, m_valueData)) return;
     refuseEmpty(newValue);
     LDAP* handle = ld();
-    berval added = bervalOver(newValue);
-    berval removed = bervalOver(m_valueData);
-    berval* addedValues[] = {&added, nullptr};
-    berval* removedValues[] = {&removed, nullptr};
-    LDAPMod addition{};
-    addition.mod_op = LDAP_MOD_ADD | LDAP_MOD_BVALUES;
-    addition.mod_type = const_cast<char*>(m_attributeName.c_str());
-    addition.mod_bvalues = addedValues;
-    LDAPMod deletion{};
-    deletion.mod_op = LDAP_MOD_DELETE | LDAP_MOD_BVALUES;
-    deletion.mod_type = const_cast<char*>(m_attributeName.c_str());
-    deletion.mod_bvalues = removedValues;
-    LDAPMod* mods[] = {&addition, &deletion, nullptr};
+    BinaryMod addition(LDAP_MOD_ADD, m_attributeName, newValue);
+    BinaryMod deletion(LDAP_MOD_DELETE, m_attributeName, m_valueData);
+    LDAPMod* mods[] = {&addition.mod, &deletion.mod, nullptr};
     checkResult(api(), handle, api().ldap_modify_s(handle, m_entryDn.c_str(), mods));
     setData(newValue);
 }
@@ -136,13 +134,8 @@ void ValueImpl::changeValueUsingReplace(const ByteArray& newValue) {
     if (Utilities::IsEqual(newValue, m_valueData)) return;
     refuseEmpty(newValue);
     LDAP* handle = ld();
-    berval bv = bervalOver(newValue);
-    berval* values[] = {&bv, nullptr};
-    LDAPMod replacement{};
-    replacement.mod_op = LDAP_MOD_REPLACE | LDAP_MOD_BVALUES;
-    replacement.mod_type = const_cast<char*>(m_attributeName.c_str());
-    replacement.mod_bvalues = values;
-    LDAPMod* mods[] = {&replacement, nullptr};
+    BinaryMod replacement(LDAP_MOD_REPLACE, m_attributeName, newValue);
+    LDAPMod* mods[] = {&replacement.mod, nullptr};
     checkResult(api(), handle, api().ldap_modify_ext_s(handle, m_entryDn.c_str(), mods, nullptr, nullptr));
     setData(newValue);
 }
