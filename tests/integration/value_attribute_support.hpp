@@ -25,43 +25,12 @@
 
 #include <varnel/ldap.hpp>
 
+#include "model_expectations.hpp"
 #include "recording_ldap_api.hpp"
 #include "slapd_fixture.hpp"
 #include "test_client.hpp"
 
 namespace Varnel::Ldap::testing {
-
-inline ByteArray bytesOf(std::string_view s) {
-    return ByteArray(s.begin(), s.end());
-}
-inline std::string textOf(const ByteArray& b) {
-    return std::string(b.begin(), b.end());
-}
-
-inline ByteArray base64Decode(std::string_view in) {
-    auto digit = [](char c) -> int {
-        if (c >= 'A' && c <= 'Z') return c - 'A';
-        if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-        if (c >= '0' && c <= '9') return c - '0' + 52;
-        if (c == '+') return 62;
-        if (c == '/') return 63;
-        return -1;
-    };
-    ByteArray out;
-    std::uint32_t acc = 0;
-    int bits = 0;
-    for (char c : in) {
-        const int d = digit(c);
-        if (d < 0) continue;  // padding
-        acc = (acc << 6) | static_cast<std::uint32_t>(d);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            out.push_back(static_cast<std::uint8_t>((acc >> bits) & 0xFF));
-        }
-    }
-    return out;
-}
 
 inline bool sameNameAscii(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -93,7 +62,7 @@ inline std::vector<LdifLine> ldifLines(const std::string& ldif) {
         const bool b64 = !rest.empty() && rest.front() == ':';
         if (b64) rest.remove_prefix(1);
         while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
-        l.value = b64 ? base64Decode(rest) : bytesOf(rest);
+        l.value = b64 ? decodeBase64(rest) : bytesOf(rest);
         out.push_back(std::move(l));
     }
     return out;
@@ -152,71 +121,6 @@ inline std::vector<ByteArray> sorted(std::vector<ByteArray> v) {
     return v;
 }
 
-// ---- exceptions
-
-inline std::string typeName(const std::exception& e) {
-    return typeid(e).name();
-}
-
-/// Runs `f`, expects an exception of exactly type E, and returns a copy of it for further checks.
-template <class E, class F>
-std::optional<E> expectThrowsExactly(F&& f, const std::string& where = "") {
-    try {
-        f();
-    } catch (const E& e) {
-        EXPECT_EQ(typeid(e), typeid(E)) << where << ": got " << typeName(e) << ": " << e.what();
-        return e;
-    } catch (const std::exception& e) {
-        ADD_FAILURE() << where << ": expected " << typeid(E).name() << ", got " << typeName(e) << ": " << e.what();
-        return std::nullopt;
-    }
-    ADD_FAILURE() << where << ": expected " << typeid(E).name() << ", nothing was thrown";
-    return std::nullopt;
-}
-
-/// The deleted guard: exactly LdapException, without a message.
-template <class F>
-void expectDeleted(F&& f, const std::string& where = "") {
-    if (auto e = expectThrowsExactly<LdapException>(std::forward<F>(f), where)) {
-        EXPECT_FALSE(e->get_Message().has_value()) << where << ": " << *e->get_Message();
-    }
-}
-
-/// The disposed guard.
-template <class F>
-void expectDisposed(F&& f, const std::string& where = "") {
-    if (auto e = expectThrowsExactly<ObjectDisposedException>(std::forward<F>(f), where)) {
-        EXPECT_EQ(e->get_Message(), std::optional<std::string>("Cannot perform this operation on a disposed object."))
-            << where;
-    }
-}
-
-/// A call after Client::Disconnect or Dispose.
-template <class F>
-void expectNotConnected(F&& f, const std::string& where = "") {
-    if (auto e = expectThrowsExactly<InvalidStateException>(std::forward<F>(f), where)) {
-        EXPECT_EQ(e->get_Message(), std::optional<std::string>("Not connected to an LDAP server.")) << where;
-    }
-}
-
-/// A refusal with result code `rc`: libldap's text for it, and the code.
-template <class F>
-std::optional<LdapNetworkLibraryException> expectRefused(F&& f, int rc, const std::string& where = "") {
-    auto e = expectThrowsExactly<LdapNetworkLibraryException>(std::forward<F>(f), where);
-    if (e) {
-        EXPECT_EQ(e->get_Message(), std::optional<std::string>(::ldap_err2string(rc))) << where;
-        EXPECT_EQ(e->get_ResultCode(), std::optional<std::int32_t>(rc)) << where;
-    }
-    return e;
-}
-
-/// get_Item outside the collection.
-template <class F>
-void expectOutOfBounds(F&& f, const std::string& where = "") {
-    if (auto e = expectThrowsExactly<LdapException>(std::forward<F>(f), where)) {
-        EXPECT_EQ(e->get_Message(), std::optional<std::string>("The parameter is out of bounds.")) << where;
-    }
-}
 
 /// Every public operation of a value but Dispose, for the guard tests; `readFile` must exist.
 inline std::vector<std::pair<std::string, std::function<void(Value&)>>> valueOperations(const std::string& readFile,
