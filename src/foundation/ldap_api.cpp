@@ -16,17 +16,18 @@ namespace {
 // One host of a host list as a URI authority: IPv6 literals are bracketed; a host that names its own port
 // keeps it.
 std::string hostAuthority(std::string_view host, int port) {
-    std::string out;
+    const std::string portText = std::to_string(port);
     const auto colons = std::count(host.begin(), host.end(), ':');
+    std::string out;
+    out.reserve(host.size() + portText.size() + 3);
     if (!host.empty() && host.front() == '[') {
-        out.assign(host);
-        if (host.find("]:") == std::string_view::npos) out += ":" + std::to_string(port);
+        out.append(host);
+        if (host.find("]:") == std::string_view::npos) out.append(":").append(portText);
     } else if (colons > 1) {  // a bare IPv6 literal
-        out = "[" + std::string(host) + "]:" + std::to_string(port);
-    } else if (colons == 1) {
-        out.assign(host);
+        out.append("[").append(host).append("]:").append(portText);
     } else {
-        out = std::string(host) + ":" + std::to_string(port);
+        out.append(host);
+        if (colons == 0) out.append(":").append(portText);
     }
     return out;
 }
