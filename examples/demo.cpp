@@ -69,7 +69,8 @@ int main(int argc, char** argv) {
 
         step("Connect and bind");
         client.Connect(host, port, bindDn, password);
-        std::cout << "bound to " << host << ":" << port << " as " << bindDn << "\n";
+        std::cout << "bound to " << host << ":" << port << " as " << bindDn << ", negotiated protocol version "
+                  << static_cast<int>(client.get_ConnectedVersion()) << "\n";
 
         step("Search the subtree for people, ordered by sn then givenName");
         auto people = client.Search(base, "(objectClass=inetOrgPerson)", Scope::SubTree,

@@ -63,6 +63,11 @@ void Client::Dispose() {
     m_disposed = true;
 }
 
+ProtocolVersion Client::get_ConnectedVersion() {
+    checkDisposed();
+    return m_connection->GetConnectedVersion();
+}
+
 ProtocolVersion Client::get_ProtocolVersion() {
     checkDisposed();
     return m_options->GetProtocolVersion();

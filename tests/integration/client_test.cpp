@@ -249,11 +249,15 @@ TEST_F(ClientTest, ConnectedVersionWithoutAHandleThrowsWithoutCallingLibldap) {
     client->Connect(server.host(), server.port(), server.rootDn(), server.rootPassword());
     api->clear();
     EXPECT_EQ(connection->GetConnectedVersion(), ProtocolVersion::Version3);
+    EXPECT_EQ(client->get_ConnectedVersion(), ProtocolVersion::Version3);
+    api->clear();
+    EXPECT_EQ(connection->GetConnectedVersion(), ProtocolVersion::Version3);
     ASSERT_EQ(api->functions(), std::vector<std::string>{"ldap_get_option"});
     EXPECT_EQ(api->calls()[0].option, LDAP_OPT_PROTOCOL_VERSION);
     EXPECT_NE(api->calls()[0].ld, nullptr);
     client->Disconnect();
     expectNotConnected();
+    EXPECT_THROW(client->get_ConnectedVersion(), InvalidStateException);
 }
 
 TEST_F(ClientTest, RefusedBindKeepsTheHandleUntilDisconnect) {
@@ -345,6 +349,7 @@ TEST_F(ClientTest, EveryOperationButDisposeIsRefusedAfterDispose) {
         {"Disconnect", [](Client& c) { c.Disconnect(); }},
         {"About", [](Client& c) { c.About(); }},
         {"get_ProtocolVersion", [](Client& c) { c.get_ProtocolVersion(); }},
+        {"get_ConnectedVersion", [](Client& c) { c.get_ConnectedVersion(); }},
         {"set_ProtocolVersion", [](Client& c) { c.set_ProtocolVersion(ProtocolVersion::Version2); }},
         {"get_Encoding", [](Client& c) { c.get_Encoding(); }},
         {"set_Encoding", [](Client& c) { c.set_Encoding(Encoding::UTF8()); }},

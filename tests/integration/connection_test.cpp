@@ -204,6 +204,7 @@ TEST_F(ConnectionTest, ChangingTheVersionSettingLeavesTheOpenConnectionAlone) {
 
     client.Connect(server.host(), server.port(), server.rootDn(), server.rootPassword());
     EXPECT_EQ(ClientAccess::connection(client)->GetConnectedVersion(), ProtocolVersion::Version2);
+    EXPECT_EQ(client.get_ConnectedVersion(), ProtocolVersion::Version2);
 }
 
 TEST_F(ConnectionTest, ConnectDisconnectAndConnectAgainOnOneClient) {

@@ -90,6 +90,9 @@ public:
     /// Unbinds if connected and retires the client. Never throws; a second call does nothing more.
     virtual void Dispose();
 
+    /// The protocol version the open connection uses, as libldap reports it; InvalidStateException when not
+    /// connected.
+    ProtocolVersion get_ConnectedVersion();
     /// The protocol version of the next Connect (not of the open connection).
     ProtocolVersion get_ProtocolVersion();
     /// Stores 2 for Version2 and 3 for every other value.
