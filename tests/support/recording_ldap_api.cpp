@@ -140,15 +140,7 @@ int RecordingLdapApi::ldap_set_option(LDAP* ld, int option, const void* invalue)
     LdapCall call = begin("ldap_set_option", ld);
     call.option = option;
     if (hasIntValue(option) && invalue) call.optionValue = *static_cast<const int*>(invalue);
-    if (auto rc = takeFault(call.function)) {
-        call.injected = true;
-        call.result = *rc;
-    } else {
-        call.result = m_inner->ldap_set_option(ld, option, invalue);
-    }
-    const int result = call.result;
-    finish(std::move(call));
-    return result;
+    return forward(std::move(call), [&] { return m_inner->ldap_set_option(ld, option, invalue); });
 }
 
 int RecordingLdapApi::ldap_get_option(LDAP* ld, int option, void* outvalue) {
@@ -172,15 +164,7 @@ int RecordingLdapApi::ldap_simple_bind_s(LDAP* ld, const char* who, const char* 
     LdapCall call = begin("ldap_simple_bind_s", ld);
     call.user = text(who);
     call.password = text(passwd);
-    if (auto rc = takeFault(call.function)) {
-        call.injected = true;
-        call.result = *rc;
-    } else {
-        call.result = m_inner->ldap_simple_bind_s(ld, who, passwd);
-    }
-    const int result = call.result;
-    finish(std::move(call));
-    return result;
+    return forward(std::move(call), [&] { return m_inner->ldap_simple_bind_s(ld, who, passwd); });
 }
 
 int RecordingLdapApi::ldap_unbind(LDAP* ld) {
@@ -247,15 +231,7 @@ int RecordingLdapApi::ldap_search_ext_s(LDAP* ld, const char* base, int scope, c
 
 int RecordingLdapApi::ldap_count_entries(LDAP* ld, LDAPMessage* chain) {
     LdapCall call = begin("ldap_count_entries", ld);
-    if (auto rc = takeFault(call.function)) {
-        call.injected = true;
-        call.result = *rc;
-    } else {
-        call.result = m_inner->ldap_count_entries(ld, chain);
-    }
-    const int result = call.result;
-    finish(std::move(call));
-    return result;
+    return forward(std::move(call), [&] { return m_inner->ldap_count_entries(ld, chain); });
 }
 
 LDAPMessage* RecordingLdapApi::ldap_first_entry(LDAP* ld, LDAPMessage* chain) {
@@ -439,59 +415,27 @@ int RecordingLdapApi::ldap_rename_ext_s(LDAP* ld, const char* dn, const char* ne
     call.newRdn = text(newrdn);
     call.newParent = text(newparent);
     call.deleteOldRdn = deleteoldrdn;
-    if (auto rc = takeFault(call.function)) {
-        call.injected = true;
-        call.result = *rc;
-    } else {
-        call.result = m_inner->ldap_rename_ext_s(ld, dn, newrdn, newparent, deleteoldrdn, serverctrls, clientctrls);
-    }
-    const int result = call.result;
-    finish(std::move(call));
-    return result;
+    return forward(std::move(call), [&] { return m_inner->ldap_rename_ext_s(ld, dn, newrdn, newparent, deleteoldrdn, serverctrls, clientctrls); });
 }
 
 int RecordingLdapApi::ldap_delete_s(LDAP* ld, const char* dn) {
     LdapCall call = begin("ldap_delete_s", ld);
     call.dn = text(dn);
-    if (auto rc = takeFault(call.function)) {
-        call.injected = true;
-        call.result = *rc;
-    } else {
-        call.result = m_inner->ldap_delete_s(ld, dn);
-    }
-    const int result = call.result;
-    finish(std::move(call));
-    return result;
+    return forward(std::move(call), [&] { return m_inner->ldap_delete_s(ld, dn); });
 }
 
 int RecordingLdapApi::ldap_add_s(LDAP* ld, const char* dn, LDAPMod** attrs) {
     LdapCall call = begin("ldap_add_s", ld);
     call.dn = text(dn);
     recordMods(call, attrs);
-    if (auto rc = takeFault(call.function)) {
-        call.injected = true;
-        call.result = *rc;
-    } else {
-        call.result = m_inner->ldap_add_s(ld, dn, attrs);
-    }
-    const int result = call.result;
-    finish(std::move(call));
-    return result;
+    return forward(std::move(call), [&] { return m_inner->ldap_add_s(ld, dn, attrs); });
 }
 
 int RecordingLdapApi::ldap_modify_s(LDAP* ld, const char* dn, LDAPMod** mods) {
     LdapCall call = begin("ldap_modify_s", ld);
     call.dn = text(dn);
     recordMods(call, mods);
-    if (auto rc = takeFault(call.function)) {
-        call.injected = true;
-        call.result = *rc;
-    } else {
-        call.result = m_inner->ldap_modify_s(ld, dn, mods);
-    }
-    const int result = call.result;
-    finish(std::move(call));
-    return result;
+    return forward(std::move(call), [&] { return m_inner->ldap_modify_s(ld, dn, mods); });
 }
 
 int RecordingLdapApi::ldap_modify_ext_s(LDAP* ld, const char* dn, LDAPMod** mods, LDAPControl** serverctrls,
@@ -499,15 +443,7 @@ int RecordingLdapApi::ldap_modify_ext_s(LDAP* ld, const char* dn, LDAPMod** mods
     LdapCall call = begin("ldap_modify_ext_s", ld);
     call.dn = text(dn);
     recordMods(call, mods);
-    if (auto rc = takeFault(call.function)) {
-        call.injected = true;
-        call.result = *rc;
-    } else {
-        call.result = m_inner->ldap_modify_ext_s(ld, dn, mods, serverctrls, clientctrls);
-    }
-    const int result = call.result;
-    finish(std::move(call));
-    return result;
+    return forward(std::move(call), [&] { return m_inner->ldap_modify_ext_s(ld, dn, mods, serverctrls, clientctrls); });
 }
 
 const char* RecordingLdapApi::ldap_err2string(int err) {

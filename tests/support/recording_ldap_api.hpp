@@ -141,6 +141,19 @@ private:
 
     static LdapCall begin(std::string function, LDAP* ld);
     void finish(LdapCall&& call) { m_calls.push_back(std::move(call)); }
+    /// Ends a call that returns a result code: an armed fault answers instead of the inner api.
+    template <class Call>
+    int forward(LdapCall&& call, Call&& inner) {
+        if (auto rc = takeFault(call.function)) {
+            call.injected = true;
+            call.result = *rc;
+        } else {
+            call.result = inner();
+        }
+        const int result = call.result;
+        finish(std::move(call));
+        return result;
+    }
     /// Counts this call against the armed faults; the result code when one fires.
     std::optional<int> takeFault(const std::string& function);
 
