@@ -107,10 +107,9 @@ void AttributeCollectionImpl::OnItemDeleted(ILdapCollectionItem& item) {
 }
 
 void AttributeCollectionImpl::OnParentDeleted() {
-    checkGuards();
-    for (AttributeImpl* attribute : m_attributes.items()) {
-        if (!attribute->isDisposed()) attribute->OnParentDeleted();  // a retired attribute needs no news
-    }
+    if (m_disposed) return;  // see ModelObject: the downward route passes retired objects by
+    checkDeleted();
+    for (AttributeImpl* attribute : m_attributes.items()) attribute->OnParentDeleted();
     m_deleted = true;
 }
 

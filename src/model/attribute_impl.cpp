@@ -52,9 +52,7 @@ void AttributeImpl::deleteAttribute() {
 void AttributeImpl::Delete() {
     checkGuards();
     deleteAttribute();
-    // The server has removed the attribute: values the caller retired need no news, and must not turn the
-    // deletion into a failure or keep the attribute listed.
-    if (!m_values->isDisposed()) m_values->OnParentDeleted();
+    m_values->OnParentDeleted();
     // The collection finds the attribute through get_Name, which refuses a deleted attribute: mark it last.
     if (m_attributeCollection != nullptr) m_attributeCollection->OnItemDeleted(*this);
     m_deleted = true;
@@ -82,9 +80,9 @@ void AttributeImpl::OnItemDeleted(ILdapCollectionItem& /*item*/) {
 }
 
 void AttributeImpl::OnParentDeleted() {
-    checkDisposed();
+    if (m_disposed) return;  // see ModelObject: the downward route passes retired objects by
     m_deleted = true;
-    if (!m_values->isDisposed()) m_values->OnParentDeleted();  // retired values need no news
+    m_values->OnParentDeleted();
 }
 
 void AttributeImpl::OnValueCreated(const std::string& value) {

@@ -55,9 +55,7 @@ void EntryImpl::Delete() {
     LDAP* handle = ld();
     checkResult(api(), handle, api().ldap_delete_s(handle, m_dn.c_str()));
     m_deleted = true;
-    // The server has deleted the entry: objects below that the caller retired need no news, and must not
-    // turn the deletion into a failure or keep the entry listed.
-    if (m_attributes != nullptr && !m_attributes->isDisposed()) m_attributes->OnParentDeleted();
+    if (m_attributes != nullptr) m_attributes->OnParentDeleted();
     if (m_entryCollection != nullptr) m_entryCollection->OnItemDeleted(*this);
 }
 
@@ -69,8 +67,13 @@ void EntryImpl::Move(const std::string& newParentDN) {
     std::string newDn = rdn + ", " + newParentDN;
     checkResult(api(), handle,
                 api().ldap_rename_ext_s(handle, m_dn.c_str(), rdn.c_str(), newParentDN.c_str(), 1, nullptr, nullptr));
-    m_dn = std::move(newDn);
-    // Objects obtained before the move must reach the entry where it now is.
+    setDn(std::move(newDn));
+}
+
+// Objects obtained before a move or rename refer to the attribute collection's DN, so they reach the entry
+// where it now is.
+void EntryImpl::setDn(std::string dn) {
+    m_dn = std::move(dn);
     if (m_attributes != nullptr) m_attributes->OnEntryDnChanged(m_dn);
 }
 
@@ -85,8 +88,7 @@ void EntryImpl::Rename(const std::string& rdn) {
     for (std::size_t i = 1; i < components.size(); ++i) newDn += ", " + components[i];
     checkResult(api(), handle,
                 api().ldap_rename_ext_s(handle, m_dn.c_str(), rdn.c_str(), nullptr, 1, nullptr, nullptr));
-    m_dn = std::move(newDn);
-    if (m_attributes != nullptr) m_attributes->OnEntryDnChanged(m_dn);
+    setDn(std::move(newDn));
     notifyAttributeChanged(components.front(), rdn);
 }
 

@@ -33,6 +33,7 @@ public:
 private:
     void releaseHeld() noexcept override;
     void validateAttributeCollection();
+    void setDn(std::string dn);
     void notifyAttributeChanged(const std::string& partChangedFrom, const std::string& partChangedTo);
 
     std::string m_dn;

@@ -28,6 +28,9 @@ protected:
         m_disposed = true;
     }
     virtual void releaseHeld() noexcept {}
+    // The downward deletion route (OnParentDeleted) runs after the server has deleted the parent: an object
+    // the caller has disposed on the way takes no news and stops nothing, so the deletion is never reported
+    // as a failure and the parent still leaves its own collection.
 
     void checkDisposed() const {
         if (m_disposed) raise<ObjectDisposedException>("IDS_EX_CANNOT_PERFORM_ON_DISPOSED_OBJECT");

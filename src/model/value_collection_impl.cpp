@@ -129,7 +129,8 @@ void ValueCollectionImpl::OnItemDeleted(ILdapCollectionItem& item) {
 }
 
 void ValueCollectionImpl::OnParentDeleted() {
-    checkGuards();
+    if (m_disposed) return;  // see ModelObject: the downward route passes retired objects by
+    checkDeleted();
     for (ValueImpl* value : m_values.items) value->OnParentDeleted();
     m_deleted = true;
 }
