@@ -110,6 +110,13 @@ int LibLdapApi::ldap_value_free_len(struct berval** vals) {
     ::ldap_value_free_len(vals);
     return 0;
 }
+int LibLdapApi::ldap_get_dn_ber(LDAP* ld, LDAPMessage* entry, BerElement** ber, struct berval* dn) {
+    return ::ldap_get_dn_ber(ld, entry, ber, dn);
+}
+int LibLdapApi::ldap_get_attribute_ber(LDAP* ld, LDAPMessage* entry, BerElement* ber, struct berval* attr,
+                                       struct berval** vals) {
+    return ::ldap_get_attribute_ber(ld, entry, ber, attr, vals);
+}
 int LibLdapApi::ldap_rename_ext_s(LDAP* ld, const char* dn, const char* newrdn, const char* newparent,
                                   int deleteoldrdn, LDAPControl** serverctrls, LDAPControl** clientctrls) {
     return ::ldap_rename_s(startRequest(ld), dn, newrdn, newparent, deleteoldrdn, serverctrls, clientctrls);

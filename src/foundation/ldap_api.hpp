@@ -43,6 +43,14 @@ public:
     virtual void ber_free(BerElement* ber, int freebuf) = 0;
     virtual struct berval** ldap_get_values_len(LDAP* ld, LDAPMessage* entry, const char* attr) = 0;
     virtual int ldap_value_free_len(struct berval** vals) = 0;
+    /// The entry's DN in place, and in `*ber` an iteration state at its first attribute (released with
+    /// ber_free, second argument 0). Reads the message only.
+    virtual int ldap_get_dn_ber(LDAP* ld, LDAPMessage* entry, BerElement** ber, struct berval* dn) = 0;
+    /// The next attribute of that iteration: its name and values point into the entry message and stay valid
+    /// as long as the message; only the array `*vals` (absent when there are no values) is the caller's, to
+    /// release with ldap_memfree. After the last attribute the name's bv_val is null.
+    virtual int ldap_get_attribute_ber(LDAP* ld, LDAPMessage* entry, BerElement* ber, struct berval* attr,
+                                       struct berval** vals) = 0;
 
     virtual int ldap_rename_ext_s(LDAP* ld, const char* dn, const char* newrdn, const char* newparent,
                                   int deleteoldrdn, LDAPControl** serverctrls, LDAPControl** clientctrls) = 0;
@@ -83,6 +91,9 @@ public:
     void ber_free(BerElement* ber, int freebuf) override;
     struct berval** ldap_get_values_len(LDAP* ld, LDAPMessage* entry, const char* attr) override;
     int ldap_value_free_len(struct berval** vals) override;
+    int ldap_get_dn_ber(LDAP* ld, LDAPMessage* entry, BerElement** ber, struct berval* dn) override;
+    int ldap_get_attribute_ber(LDAP* ld, LDAPMessage* entry, BerElement* ber, struct berval* attr,
+                               struct berval** vals) override;
     int ldap_rename_ext_s(LDAP* ld, const char* dn, const char* newrdn, const char* newparent, int deleteoldrdn,
                           LDAPControl** serverctrls, LDAPControl** clientctrls) override;
     int ldap_delete_s(LDAP* ld, const char* dn) override;

@@ -34,6 +34,7 @@ private:
 
 namespace release {
 inline void memfree(LdapApi& api, char* p) noexcept { api.ldap_memfree(p); }
+inline void arrayFree(LdapApi& api, berval* p) noexcept { api.ldap_memfree(p); }
 inline void berFree(LdapApi& api, BerElement* p) noexcept { api.ber_free(p, 0); }
 inline void valueFreeLen(LdapApi& api, berval** p) noexcept { api.ldap_value_free_len(p); }
 inline void valueFree(LdapApi& api, char** p) noexcept { api.ldap_value_free(p); }
@@ -43,6 +44,7 @@ inline void msgFree(LdapApi& api, LDAPMessage* p) noexcept { api.ldap_msgfree(p)
 using LdapString = LdapOwned<char, release::memfree>;               // ldap_get_dn, ldap_*_attribute
 using BerOwner = LdapOwned<BerElement, release::berFree>;           // attribute iteration state
 using BerValues = LdapOwned<berval*, release::valueFreeLen>;        // ldap_get_values_len
+using BerArray = LdapOwned<berval, release::arrayFree>;             // ldap_get_attribute_ber's values
 using StringValues = LdapOwned<char*, release::valueFree>;          // ldap_explode_dn
 using MessageOwner = LdapOwned<LDAPMessage, release::msgFree>;      // a result chain
 

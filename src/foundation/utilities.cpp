@@ -1,5 +1,7 @@
 #include "foundation/utilities.hpp"
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -280,8 +282,8 @@ void Utilities::WriteToFile(const std::string& filename, std::span<const std::ui
     if (file.close() != 0 && errno != EINTR) fileError(operation, filename, "the file cannot be closed", errno);
 }
 
-bool Utilities::IsEqual(const ByteArray& value1, const ByteArray& value2) noexcept {
-    return value1 == value2;
+bool Utilities::IsEqual(std::span<const std::uint8_t> value1, std::span<const std::uint8_t> value2) noexcept {
+    return std::equal(value1.begin(), value1.end(), value2.begin(), value2.end());
 }
 
 }  // namespace Varnel::Ldap

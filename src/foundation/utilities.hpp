@@ -47,7 +47,7 @@ public:
     static void WriteToFile(const std::string& filename, std::span<const std::uint8_t> data);
 
     /// Same length and same bytes.
-    static bool IsEqual(const ByteArray& value1, const ByteArray& value2) noexcept;
+    static bool IsEqual(std::span<const std::uint8_t> value1, std::span<const std::uint8_t> value2) noexcept;
 
     /// Test hook: when set, it is asked before each allocation of the two array conversions with the
     /// allocation's ordinal (0, 1, ...); returning true makes that allocation fail with std::bad_alloc.

@@ -3,66 +3,90 @@
 #include <algorithm>
 
 #include "foundation/ldap_owners.hpp"
-#include "foundation/name_key.hpp"
 #include "model/list_enumerators.hpp"
 
 namespace Varnel::Ldap {
 
-AttributeImpl* AttributeCollectionImpl::Attributes::GetItem(const std::string& name) const {
-    const auto it = m_index.find(foldName(name));
-    return it == m_index.end() ? nullptr : it->second;
+AttributeImpl* AttributeCollectionImpl::Attributes::find(const std::string* key) const noexcept {
+    if (m_index) {
+        const auto it = m_index->find(key);
+        return it == m_index->end() ? nullptr : it->second;
+    }
+    for (AttributeImpl* attribute : m_items) {
+        if (attribute->key() == key) return attribute;
+    }
+    return nullptr;
 }
 
-AttributeImpl* AttributeCollectionImpl::Attributes::Add(const std::string& name, AttributeImpl* attribute) {
+AttributeImpl* AttributeCollectionImpl::Attributes::GetItem(std::string_view name) const {
+    const std::string* key = m_names->findKey(name);
+    return key == nullptr ? nullptr : find(key);
+}
+
+AttributeImpl* AttributeCollectionImpl::Attributes::Add(AttributeImpl* attribute) {
     if (attribute == nullptr) raise<LdapException>("IDS_EX_NULL_ATTRIBUTE");
-    std::string key = foldName(name);
-    const auto it = m_index.find(key);
-    if (it != m_index.end()) {
+    if (AttributeImpl* existing = find(attribute->key())) {
         // The value is already on the server: the attribute held takes it over with exactly the bytes the
         // server took, and the stand-in goes.
-        AttributeImpl* existing = it->second;
         for (ValueImpl* value : attribute->values().values()) existing->OnValueCreated(value->bytes());
         attribute->Dispose();
         return existing;
     }
     m_items.push_back(attribute);
-    m_index.emplace(std::move(key), attribute);
+    try {
+        if (m_index) {
+            m_index->emplace(attribute->key(), attribute);
+        } else if (m_items.size() > c_indexFrom) {
+            auto index = std::make_unique<std::unordered_map<const std::string*, AttributeImpl*>>();
+            index->reserve(m_items.size() * 2);
+            for (AttributeImpl* item : m_items) index->emplace(item->key(), item);
+            m_index = std::move(index);
+        }
+    } catch (...) {
+        m_items.pop_back();
+        throw;
+    }
     return attribute;
 }
 
 void AttributeCollectionImpl::Attributes::Remove(AttributeImpl& attribute) {
-    const auto it = m_index.find(foldName(attribute.get_Name()));
-    if (it == m_index.end()) return;
-    AttributeImpl* stored = it->second;
-    m_index.erase(it);
+    AttributeImpl* stored = find(attribute.key());
+    if (stored == nullptr) return;
+    if (m_index) m_index->erase(stored->key());
     m_items.erase(std::find(m_items.begin(), m_items.end(), stored));
 }
 
 AttributeCollectionImpl::AttributeCollectionImpl(SearchTree& tree, LDAPMessage* entryMessage, std::string dn)
-    : ModelObject(tree), m_dn(std::move(dn)), m_entryMessage(entryMessage) {
+    : ModelObject(tree), m_dn(std::move(dn)), m_attributes(tree.names()), m_entryMessage(entryMessage) {
+    // The names and values are read in place from the message, in one pass over it; a message that cannot
+    // be read further ends the list where it stops.
     LDAP* handle = ld();
     LdapApi& lib = api();
     BerElement* state = nullptr;
-    LdapString name(lib, lib.ldap_first_attribute(handle, m_entryMessage, &state));
+    berval entryDn{};
+    const int rc = lib.ldap_get_dn_ber(handle, m_entryMessage, &state, &entryDn);
     const BerOwner stateOwner(lib, state);
-    while (name) {
-        const std::string text(name.get());
-        m_attributes.Add(text, AttributeImpl::CreateExisting(tree, m_entryMessage, this, m_dn, text));
-        name.reset(lib.ldap_next_attribute(handle, m_entryMessage, state));
+    if (rc != LDAP_SUCCESS || state == nullptr) return;
+    for (;;) {
+        berval name{};
+        berval* values = nullptr;
+        const int next = lib.ldap_get_attribute_ber(handle, m_entryMessage, state, &name, &values);
+        const BerArray valuesOwner(lib, values);
+        if (next != LDAP_SUCCESS || name.bv_val == nullptr) break;
+        m_attributes.Add(
+            AttributeImpl::CreateExisting(tree, *this, std::string_view(name.bv_val, name.bv_len), values));
     }
 }
 
 std::shared_ptr<Attribute> AttributeCollectionImpl::Add(const std::string& attributeName, const std::string& value) {
     checkGuards();
-    return handle<Attribute>(
-        m_attributes.Add(attributeName, AttributeImpl::CreateNew(tree(), this, m_dn, attributeName, value)));
+    return handle<Attribute>(m_attributes.Add(AttributeImpl::CreateNew(tree(), *this, attributeName, value)));
 }
 
 std::shared_ptr<Attribute> AttributeCollectionImpl::AddFromFile(const std::string& attributeName,
                                                                 const std::string& filename) {
     checkGuards();
-    return handle<Attribute>(m_attributes.Add(
-        attributeName, AttributeImpl::CreateNewFromFile(tree(), this, m_dn, attributeName, filename)));
+    return handle<Attribute>(m_attributes.Add(AttributeImpl::CreateNewFromFile(tree(), *this, attributeName, filename)));
 }
 
 void AttributeCollectionImpl::CopyTo(std::span<std::shared_ptr<Attribute>> array, std::int32_t index) {
@@ -103,7 +127,7 @@ std::unique_ptr<Enumerator<Attribute>> AttributeCollectionImpl::GetEnumerator() 
 
 void AttributeCollectionImpl::OnItemDeleted(ILdapCollectionItem& item) {
     checkGuards();
-    if (auto* attribute = dynamic_cast<AttributeImpl*>(&item)) m_attributes.Remove(*attribute);
+    m_attributes.Remove(static_cast<AttributeImpl&>(item));  // only attributes report to it
 }
 
 void AttributeCollectionImpl::OnParentDeleted() {

@@ -1,8 +1,10 @@
 // The attributes of one entry, read from its message and kept in a name-keyed store.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -40,6 +42,7 @@ public:
     /// The entry was moved or renamed: the attributes and values below, which refer to this collection's DN,
     /// and attributes added later, address it under `dn`.
     void OnEntryDnChanged(const std::string& dn) { m_dn = dn; }
+    const std::string& dn() const noexcept { return m_dn; }
 
     /// The text of the first value of `attributeName` (absent when there is no such attribute or no value),
     /// through the same guarded steps as Exists, get_Item, get_Values, get_Count, get_Item(0), get_StringValue.
@@ -48,24 +51,30 @@ public:
     /// True when a live attribute `attributeName` holds a live value with the text `value`; never throws.
     bool holdsValue(const std::string& attributeName, const std::string& value) const noexcept;
 
-    /// The store: entries in the order added, and a hash index on the case-folded name, so that a lookup by
-    /// name never scans.
+    /// The store: attributes in the order added, found by their key in the tree's name table. An entry has
+    /// few attributes, so a lookup compares keys by address along the list; a large store adds a hash index,
+    /// so that neither a lookup nor reading an entry with many attributes goes quadratic.
     class Attributes {
     public:
-        /// Merges into an attribute already stored under `name`, or appends.
-        AttributeImpl* Add(const std::string& name, AttributeImpl* attribute);
-        bool Exists(const std::string& name) const { return GetItem(name) != nullptr; }
+        explicit Attributes(const NameTable& names) noexcept : m_names(&names) {}
+        /// Merges into an attribute already stored under its name, or appends.
+        AttributeImpl* Add(AttributeImpl* attribute);
+        bool Exists(std::string_view name) const { return GetItem(name) != nullptr; }
         std::int32_t GetCount() const noexcept { return static_cast<std::int32_t>(m_items.size()); }
-        AttributeImpl* GetItem(const std::string& name) const;
+        AttributeImpl* GetItem(std::string_view name) const;
         AttributeImpl* GetItem(std::int32_t index) const noexcept { return m_items[static_cast<std::size_t>(index)]; }
         std::vector<AttributeImpl*> GetValueEnumerator() const { return m_items; }
-        /// Removes the attribute stored under the name `attribute` reports through get_Name.
+        /// Removes the attribute stored under the name of `attribute`.
         void Remove(AttributeImpl& attribute);
         const std::vector<AttributeImpl*>& items() const noexcept { return m_items; }
 
     private:
+        static constexpr std::size_t c_indexFrom = 16;
+        AttributeImpl* find(const std::string* key) const noexcept;
+
+        const NameTable* m_names;
         std::vector<AttributeImpl*> m_items;
-        std::unordered_map<std::string, AttributeImpl*> m_index;
+        std::unique_ptr<std::unordered_map<const std::string*, AttributeImpl*>> m_index;  // for large stores
     };
 
 private:

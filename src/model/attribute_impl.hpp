@@ -1,37 +1,36 @@
-// One named attribute of an entry: owns its value collection and passes notifications between the attribute
-// collection above and the value collection below.
+// One named attribute of an entry: holds its value collection and passes notifications between the
+// attribute collection above and the value collection below.
 #pragma once
 
-#include <functional>
 #include <string>
+#include <string_view>
 
 #include <varnel/ldap/attribute.hpp>
 
 #include "model/ldap_collection.hpp"
 #include "model/model_object.hpp"
+#include "model/name_table.hpp"
 #include "model/value_collection_impl.hpp"
 
 namespace Varnel::Ldap {
 
+class AttributeCollectionImpl;
+
 class AttributeImpl final : public Attribute, public ILdapCollectionItem, public ILdapCollection, public ModelObject {
 public:
-    /// `dn` is referred to, not copied: it is the attribute collection's DN, which lives in the same tree and
-    /// is older than the attribute (no temporaries). The name is the attribute's own copy, and the objects
-    /// below it refer to that one.
-    AttributeImpl(SearchTree& tree, ILdapCollection* attributeCollection, std::reference_wrapper<const std::string> dn,
-                  std::string name);
+    /// An attribute of `attributeCollection`, which gives it the entry's DN, with no values yet.
+    AttributeImpl(SearchTree& tree, AttributeCollectionImpl& attributeCollection, std::string_view name);
 
-    // Factories: `dn` must be the attribute collection's own DN (see above).
-    /// The attribute as the entry message holds it. No server call.
-    static AttributeImpl* CreateExisting(SearchTree& tree, LDAPMessage* entryMessage,
-                                         ILdapCollection* attributeCollection, const std::string& dn,
-                                         const std::string& name);
+    // Factories.
+    /// The attribute as the entry message holds it: `values` is the array libldap gave for it (see
+    /// ValueCollectionImpl::loadExisting). No server call.
+    static AttributeImpl* CreateExisting(SearchTree& tree, AttributeCollectionImpl& attributeCollection,
+                                         std::string_view name, const berval* values);
     /// Creates the attribute (or adds the value to it) on the server with one value.
-    static AttributeImpl* CreateNew(SearchTree& tree, ILdapCollection* attributeCollection, const std::string& dn,
+    static AttributeImpl* CreateNew(SearchTree& tree, AttributeCollectionImpl& attributeCollection,
                                     const std::string& name, const std::string& newValue);
-    static AttributeImpl* CreateNewFromFile(SearchTree& tree, ILdapCollection* attributeCollection,
-                                            const std::string& dn, const std::string& name,
-                                            const std::string& filename);
+    static AttributeImpl* CreateNewFromFile(SearchTree& tree, AttributeCollectionImpl& attributeCollection,
+                                            const std::string& name, const std::string& filename);
 
     void Delete() override;
     bool get_IsDeleted() override;
@@ -43,29 +42,33 @@ public:
     void OnItemDeleted(ILdapCollectionItem& item) override;
     void OnParentDeleted();
     void OnValueCreated(const std::string& value);
-    void OnValueCreated(const ByteArray& value);
+    void OnValueCreated(std::span<const std::uint8_t> value);
     void OnValueDeleted(const std::string& value);
     void OnValueModified(const std::string& oldValue, const std::string& newValue);
 
-    const std::string& name() const noexcept { return m_name; }
-    ValueCollectionImpl& values() const noexcept { return *m_values; }
+    const std::string& name() const noexcept { return m_name->first; }
+    /// The name's key in the tree's name table: the same object for every attribute of the same name.
+    const std::string* key() const noexcept { return m_name->second; }
+    /// The DN of the entry, as the attribute collection holds it now.
+    const std::string& dn() const noexcept;
+    ValueCollectionImpl& values() noexcept { return m_values; }
+    const ValueCollectionImpl& values() const noexcept { return m_values; }
     /// get_Values without a handle: the attribute's guards, then its value collection.
-    ValueCollectionImpl& valuesChecked() const {
+    ValueCollectionImpl& valuesChecked() {
         checkGuards();
-        return *m_values;
+        return m_values;
     }
 
 private:
     template <class MakeValues>
-    static AttributeImpl* create(SearchTree& tree, ILdapCollection* attributeCollection, const std::string& dn,
-                                 const std::string& name, MakeValues makeValues);
+    static AttributeImpl* create(SearchTree& tree, AttributeCollectionImpl& attributeCollection,
+                                 std::string_view name, MakeValues makeValues);
     void releaseHeld() noexcept override;
     void deleteAttribute();
 
-    const std::string& m_dn;  // held by the attribute collection
-    std::string m_name;
-    ValueCollectionImpl* m_values = nullptr;
-    ILdapCollection* m_attributeCollection;
+    const NameTable::Name* m_name;
+    AttributeCollectionImpl* m_attributeCollection;
+    ValueCollectionImpl m_values;
 };
 
 }  // namespace Varnel::Ldap

@@ -3,10 +3,12 @@
 
 namespace Varnel::Ldap {
 
-/// Marks an object that can be reported to its container.
+/// Marks an object that can be reported to its container. It has no state and no virtual functions, so it
+/// adds nothing to the size of the many objects that carry it; containers know the kind of their items.
 class ILdapCollectionItem {
-public:
-    virtual ~ILdapCollectionItem() = default;
+protected:
+    ILdapCollectionItem() = default;
+    ~ILdapCollectionItem() = default;
 };
 
 /// A container of model objects: told when one of its items is gone, it drops it.

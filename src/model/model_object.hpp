@@ -55,11 +55,15 @@ protected:
         return m_tree->handle(object);
     }
 
+private:
+    friend class SearchTree;
+    SearchTree* m_tree;
+    ModelObject* m_madeBefore = nullptr;  // the tree's list of the objects it made, newest first
+
+protected:
+    // Last, so that a derived class can place small fields in the padding behind them.
     bool m_disposed = false;
     bool m_deleted = false;
-
-private:
-    SearchTree* m_tree;
 };
 
 }  // namespace Varnel::Ldap

@@ -8,7 +8,12 @@ namespace Varnel::Ldap {
 SearchTree::SearchTree(std::shared_ptr<Connection> connection, std::shared_ptr<Options> options, LDAPMessage* chain)
     : m_connection(std::move(connection)), m_options(std::move(options)), m_searchResult(m_connection->api(), chain) {}
 
-SearchTree::~SearchTree() { rollback(Mark{0, 0, 0}); }
+SearchTree::~SearchTree() { rollback(Mark{nullptr, 0, 0}); }
+
+void SearchTree::link(ModelObject& object) noexcept {
+    object.m_madeBefore = m_newest;
+    m_newest = &object;
+}
 
 void* SearchTree::allocate(std::size_t size, std::size_t alignment) {
     for (;;) {
@@ -33,9 +38,9 @@ void* SearchTree::allocate(std::size_t size, std::size_t alignment) {
 }
 
 void SearchTree::rollback(const Mark& to) noexcept {
-    while (m_objects.size() > to.objects) {
-        ModelObject* object = m_objects.back();
-        m_objects.pop_back();
+    while (m_newest != to.newest) {
+        ModelObject* object = m_newest;
+        m_newest = object->m_madeBefore;
         object->~ModelObject();
     }
     if (to.block < m_block || (to.block == m_block && to.used < m_used)) {

@@ -13,6 +13,7 @@
 
 #include "client/connection.hpp"
 #include "client/options.hpp"
+#include "model/name_table.hpp"
 #include "model/search_result.hpp"
 
 namespace Varnel::Ldap {
@@ -33,6 +34,8 @@ public:
     Options& options() const noexcept { return *m_options; }
     LdapApi& api() const noexcept { return m_connection->api(); }
     SearchResult& searchResult() noexcept { return m_searchResult; }
+    /// The attribute names of the tree's objects.
+    NameTable& names() noexcept { return m_names; }
 
     /// The tree's entry collection, made on first request.
     EntryCollectionImpl& entryCollection();
@@ -46,12 +49,11 @@ public:
         T* object = nullptr;
         try {
             object = ::new (allocate(sizeof(T), alignof(T))) T(*this, std::forward<Args>(args)...);
-            m_objects.push_back(object);
         } catch (...) {
-            if (object != nullptr) object->~T();
             rollback(start);
             throw;
         }
+        link(*object);
         return object;
     }
 
@@ -64,7 +66,7 @@ public:
 
     /// A point in the arena's history: the objects made so far and the space they took.
     struct Mark {
-        std::size_t objects;  // m_objects.size()
+        ModelObject* newest;  // the object made last
         std::size_t block;    // the block being filled
         std::size_t used;     // bytes of it taken
     };
@@ -88,14 +90,15 @@ public:
 
 private:
     // The arena: objects are placed one after another in large blocks instead of one heap allocation each,
-    // and m_objects lists them in the order made, for destruction (newest first) and for undoing.
+    // and each object links to the one made before it, for destruction (newest first) and for undoing.
     struct Block {
         std::unique_ptr<std::byte[]> data;
         std::size_t size;
     };
     static constexpr std::size_t c_blockSize = 64 * 1024;
 
-    Mark mark() const noexcept { return Mark{m_objects.size(), m_block, m_used}; }
+    Mark mark() const noexcept { return Mark{m_newest, m_block, m_used}; }
+    void link(ModelObject& object) noexcept;
     void* allocate(std::size_t size, std::size_t alignment);
     /// Destroys the objects made since `to`, newest first, and gives their space back to the arena.
     void rollback(const Mark& to) noexcept;
@@ -107,7 +110,8 @@ private:
     std::shared_ptr<Connection> m_connection;
     std::shared_ptr<Options> m_options;
     SearchResult m_searchResult;
-    std::vector<ModelObject*> m_objects;
+    NameTable m_names;
+    ModelObject* m_newest = nullptr;
     std::vector<Block> m_blocks;
     std::size_t m_block = 0;
     std::size_t m_used = 0;

@@ -2,52 +2,22 @@
 
 #include <algorithm>
 
-#include "foundation/ldap_owners.hpp"
+#include "model/attribute_impl.hpp"
 
 namespace Varnel::Ldap {
 
-ValueCollectionImpl::ValueCollectionImpl(SearchTree& tree, ILdapCollection* parentAttribute,
-                                         std::reference_wrapper<const std::string> entryDn,
-                                         std::reference_wrapper<const std::string> attributeName)
-    : ModelObject(tree),
-      m_entryDn(entryDn.get()),
-      m_attributeName(attributeName.get()),
-      m_parentAttribute(parentAttribute) {}
+ValueCollectionImpl::ValueCollectionImpl(SearchTree& tree, AttributeImpl& parentAttribute) noexcept
+    : ModelObject(tree), m_parentAttribute(&parentAttribute) {}
 
-ValueCollectionImpl* ValueCollectionImpl::CreateExisting(SearchTree& tree, LDAPMessage* entryMessage,
-                                                         ILdapCollection* attribute, const std::string& parentDn,
-                                                         const std::string& attributeName) {
-    LDAP* handle = tree.connection().GetCheckedLDAP();
-    auto* collection = tree.make<ValueCollectionImpl>(attribute, parentDn, attributeName);
-    const BerValues values(tree.api(), tree.api().ldap_get_values_len(handle, entryMessage, attributeName.c_str()));
-    if (values) {
-        for (berval** slot = values.get(); *slot != nullptr; ++slot) {
-            collection->m_values.items.push_back(
-                ValueImpl::CreateExisting(tree, collection, collection->m_entryDn, collection->m_attributeName, **slot));
-        }
-    }
-    return collection;
-}
+const std::string& ValueCollectionImpl::entryDn() const noexcept { return m_parentAttribute->dn(); }
+const std::string& ValueCollectionImpl::attributeName() const noexcept { return m_parentAttribute->name(); }
 
-ValueCollectionImpl* ValueCollectionImpl::CreateNew(SearchTree& tree, ILdapCollection* attribute,
-                                                    const std::string& parentDn, const std::string& attributeName,
-                                                    const std::string& newValue) {
-    SearchTree::Transaction transaction(tree);
-    auto* collection = tree.make<ValueCollectionImpl>(attribute, parentDn, attributeName);
-    collection->Add(newValue);
-    transaction.commit();
-    return collection;
-}
-
-ValueCollectionImpl* ValueCollectionImpl::CreateNewFromFile(SearchTree& tree, ILdapCollection* attribute,
-                                                            const std::string& parentDn,
-                                                            const std::string& attributeName,
-                                                            const std::string& filename) {
-    SearchTree::Transaction transaction(tree);
-    auto* collection = tree.make<ValueCollectionImpl>(attribute, parentDn, attributeName);
-    collection->AddFromFile(filename);
-    transaction.commit();
-    return collection;
+void ValueCollectionImpl::loadExisting(const berval* values) {
+    if (values == nullptr) return;
+    std::size_t count = 0;
+    while (values[count].bv_val != nullptr) ++count;
+    m_values.items.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) m_values.items.push_back(ValueImpl::CreateExisting(tree(), *this, values[i]));
 }
 
 ValueImpl* ValueCollectionImpl::add(ValueImpl* value) {
@@ -58,17 +28,17 @@ ValueImpl* ValueCollectionImpl::add(ValueImpl* value) {
 
 std::shared_ptr<Value> ValueCollectionImpl::Add(const ByteArray& newValue) {
     checkGuards();
-    return handle<Value>(add(ValueImpl::CreateNew(tree(), this, m_entryDn, m_attributeName, newValue)));
+    return handle<Value>(add(ValueImpl::CreateNew(tree(), *this, newValue)));
 }
 
 std::shared_ptr<Value> ValueCollectionImpl::Add(const std::string& newValue) {
     checkGuards();
-    return handle<Value>(add(ValueImpl::CreateNew(tree(), this, m_entryDn, m_attributeName, newValue)));
+    return handle<Value>(add(ValueImpl::CreateNew(tree(), *this, newValue)));
 }
 
 std::shared_ptr<Value> ValueCollectionImpl::AddFromFile(const std::string& filename) {
     checkGuards();
-    return handle<Value>(add(ValueImpl::CreateNewFromFile(tree(), this, m_entryDn, m_attributeName, filename)));
+    return handle<Value>(add(ValueImpl::CreateNewFromFile(tree(), *this, filename)));
 }
 
 void ValueCollectionImpl::CopyTo(std::span<std::shared_ptr<Value>> array, std::int32_t index) {
@@ -124,7 +94,7 @@ void ValueCollectionImpl::OnItemDeleted(ILdapCollectionItem& item) {
     m_values.changed();
     if (items.empty()) {
         m_deleted = true;
-        if (m_parentAttribute != nullptr) m_parentAttribute->OnItemDeleted(*this);
+        m_parentAttribute->OnItemDeleted(*this);
     }
 }
 
@@ -137,12 +107,12 @@ void ValueCollectionImpl::OnParentDeleted() {
 
 void ValueCollectionImpl::OnValueCreated(const std::string& newValue) {
     checkGuards();
-    add(ValueImpl::CreateExisting(tree(), this, m_entryDn, m_attributeName, newValue));
+    add(ValueImpl::CreateExisting(tree(), *this, newValue));
 }
 
-void ValueCollectionImpl::OnValueCreated(const ByteArray& newValue) {
+void ValueCollectionImpl::OnValueCreated(std::span<const std::uint8_t> newValue) {
     checkGuards();
-    add(ValueImpl::CreateExistingFromBytes(tree(), this, m_entryDn, m_attributeName, newValue));
+    add(ValueImpl::CreateExistingFromBytes(tree(), *this, newValue));
 }
 
 void ValueCollectionImpl::OnValueDeleted(const std::string& deletedValue) {

@@ -1,7 +1,7 @@
-// The values of one attribute, kept in step with deletions and renames.
+// The values of one attribute, kept in step with deletions and renames. Each attribute holds its value
+// collection as a member, so the two are placed together.
 #pragma once
 
-#include <functional>
 #include <string>
 
 #include <varnel/ldap/value_collection.hpp>
@@ -13,28 +13,19 @@
 
 namespace Varnel::Ldap {
 
+class AttributeImpl;
+
 class ValueCollectionImpl final : public ValueCollection,
                                   public ILdapCollection,
                                   public ILdapCollectionItem,
                                   public ModelObject {
 public:
-    /// `entryDn` and `attributeName` are referred to, not copied: they are the texts the attribute collection
-    /// and the attribute hold, which live in the same tree and are older than the collection (no temporaries).
-    ValueCollectionImpl(SearchTree& tree, ILdapCollection* parentAttribute,
-                        std::reference_wrapper<const std::string> entryDn,
-                        std::reference_wrapper<const std::string> attributeName);
+    /// The (empty) value collection of `parentAttribute`, which holds it.
+    ValueCollectionImpl(SearchTree& tree, AttributeImpl& parentAttribute) noexcept;
 
-    // Factories; no guard. `parentDn` and `attributeName` must be the attribute's own texts (see above).
-    /// The values the entry message holds for `attributeName` (none when it holds none). No server call.
-    static ValueCollectionImpl* CreateExisting(SearchTree& tree, LDAPMessage* entryMessage,
-                                               ILdapCollection* attribute, const std::string& parentDn,
-                                               const std::string& attributeName);
-    /// A collection whose one value is created on the server.
-    static ValueCollectionImpl* CreateNew(SearchTree& tree, ILdapCollection* attribute, const std::string& parentDn,
-                                          const std::string& attributeName, const std::string& newValue);
-    static ValueCollectionImpl* CreateNewFromFile(SearchTree& tree, ILdapCollection* attribute,
-                                                  const std::string& parentDn, const std::string& attributeName,
-                                                  const std::string& filename);
+    /// Lists the values the entry message holds for the attribute, read in place: `values` is the array
+    /// libldap gave for it, ended by a null bv_val (absent: no values). No server call.
+    void loadExisting(const berval* values);
 
     std::shared_ptr<Value> Add(const ByteArray& newValue) override;
     std::shared_ptr<Value> Add(const std::string& newValue) override;
@@ -52,7 +43,7 @@ public:
     void OnParentDeleted();
     void OnValueCreated(const std::string& newValue);
     /// A value the server already holds, listed with exactly these bytes.
-    void OnValueCreated(const ByteArray& newValue);
+    void OnValueCreated(std::span<const std::uint8_t> newValue);
     void OnValueDeleted(const std::string& deletedValue);
     void OnValueModified(const std::string& oldValue, const std::string& newValue);
 
@@ -60,14 +51,16 @@ public:
     ValueImpl* findHeld(const std::string& searchString) const noexcept;
     const std::vector<ValueImpl*>& values() const noexcept { return m_values.items; }
 
+    /// The DN of the entry and the name of the attribute, as the attribute holds them now.
+    const std::string& entryDn() const noexcept;
+    const std::string& attributeName() const noexcept;
+
 private:
     void releaseHeld() noexcept override;
     ValueImpl* add(ValueImpl* value);
     ValueImpl* find(const std::string& searchString);
 
-    const std::string& m_entryDn;        // held by the attribute collection
-    const std::string& m_attributeName;  // held by the attribute
-    ILdapCollection* m_parentAttribute;
+    AttributeImpl* m_parentAttribute;
     VersionedList<ValueImpl> m_values;
 };
 

@@ -1,5 +1,7 @@
 #include "model/value_impl.hpp"
 
+#include <algorithm>
+
 #include "foundation/utilities.hpp"
 #include "model/value_collection_impl.hpp"
 
@@ -10,7 +12,7 @@ namespace {
 // One modification of one value, pointing straight at bytes held elsewhere: libldap reads them in place,
 // nothing is copied for the call. It refers to itself, so it is built where it is used and never moved.
 struct BinaryMod {
-    BinaryMod(int operation, const std::string& attributeName, const ByteArray& data) noexcept {
+    BinaryMod(int operation, const std::string& attributeName, std::span<const std::uint8_t> data) noexcept {
         value.bv_len = static_cast<ber_len_t>(data.size());
         value.bv_val =
             data.empty() ? const_cast<char*>("") : reinterpret_cast<char*>(const_cast<std::uint8_t*>(data.data()));
@@ -26,91 +28,104 @@ struct BinaryMod {
     LDAPMod mod{};
 };
 
-// Every path that takes new bytes into a value refuses an empty byte sequence, before anything is sent.
-void refuseEmpty(const ByteArray& data) {
+// A value's length is a 32-bit signed count, as for files.
+constexpr std::size_t c_maxValueSize = 0x7fffffff;
+
+// Every path that takes new bytes into a value refuses an empty byte sequence, and one too long to be
+// counted, before anything is sent.
+void refuseEmpty(std::span<const std::uint8_t> data) {
     if (data.empty()) throw IndexOutOfRangeException();
+    if (data.size() > c_maxValueSize) throw ArgumentException("A value is limited to 2 GiB - 1 bytes.");
 }
 
 }  // namespace
 
-ValueImpl::ValueImpl(SearchTree& tree, ValueCollectionImpl* valueCollection,
-                     std::reference_wrapper<const std::string> entryDn,
-                     std::reference_wrapper<const std::string> attributeName)
-    : ModelObject(tree),
-      m_entryDn(entryDn.get()),
-      m_attributeName(attributeName.get()),
-      m_valueCollection(valueCollection) {}
+ValueImpl::ValueImpl(SearchTree& tree, ValueCollectionImpl& valueCollection) noexcept
+    : ModelObject(tree), m_valueCollection(&valueCollection) {}
 
-ValueImpl* ValueImpl::CreateExisting(SearchTree& tree, ValueCollectionImpl* valueCollection,
-                                     const std::string& entryDn, const std::string& attributeName,
-                                     const berval& value) {
-    auto* v = tree.make<ValueImpl>(valueCollection, entryDn, attributeName);
+ValueImpl* ValueImpl::CreateExisting(SearchTree& tree, ValueCollectionImpl& valueCollection, const berval& value) {
+    if (value.bv_len > c_maxValueSize) throw ArgumentException("A value is limited to 2 GiB - 1 bytes.");
+    auto* v = tree.make<ValueImpl>(valueCollection);
     if (value.bv_len > 0 && value.bv_val != nullptr) {
-        const auto* first = reinterpret_cast<const std::uint8_t*>(value.bv_val);
-        v->m_valueData.assign(first, first + value.bv_len);
+        v->m_data = reinterpret_cast<const std::uint8_t*>(value.bv_val);
+        v->m_size = static_cast<std::uint32_t>(value.bv_len);
     }
     return v;
 }
 
-ValueImpl* ValueImpl::CreateExisting(SearchTree& tree, ValueCollectionImpl* valueCollection,
-                                     const std::string& entryDn, const std::string& attributeName,
+ValueImpl* ValueImpl::CreateExisting(SearchTree& tree, ValueCollectionImpl& valueCollection,
                                      const std::string& stringValue) {
-    return CreateExistingFromBytes(tree, valueCollection, entryDn, attributeName,
-                                   Utilities::GetEncodedBytes(stringValue, tree.options()));
+    return CreateExistingFromBytes(tree, valueCollection, Utilities::GetEncodedBytes(stringValue, tree.options()));
 }
 
-ValueImpl* ValueImpl::CreateExistingFromBytes(SearchTree& tree, ValueCollectionImpl* valueCollection,
-                                              const std::string& entryDn, const std::string& attributeName,
-                                              const ByteArray& bytes) {
+ValueImpl* ValueImpl::CreateExistingFromBytes(SearchTree& tree, ValueCollectionImpl& valueCollection,
+                                              std::span<const std::uint8_t> bytes) {
     refuseEmpty(bytes);
-    auto* v = tree.make<ValueImpl>(valueCollection, entryDn, attributeName);
+    SearchTree::Transaction transaction(tree);
+    auto* v = tree.make<ValueImpl>(valueCollection);
     v->setData(bytes);
+    transaction.commit();
     return v;
 }
 
-ValueImpl* ValueImpl::CreateNew(SearchTree& tree, ValueCollectionImpl* valueCollection, const std::string& entryDn,
-                                const std::string& attributeName, const ByteArray& newValue) {
+ValueImpl* ValueImpl::CreateNew(SearchTree& tree, ValueCollectionImpl& valueCollection, const ByteArray& newValue) {
     refuseEmpty(newValue);
     SearchTree::Transaction transaction(tree);
-    auto* v = tree.make<ValueImpl>(valueCollection, entryDn, attributeName);
+    auto* v = tree.make<ValueImpl>(valueCollection);
     v->addValue(newValue);
     v->setData(newValue);
     transaction.commit();
     return v;
 }
 
-ValueImpl* ValueImpl::CreateNew(SearchTree& tree, ValueCollectionImpl* valueCollection, const std::string& entryDn,
-                                const std::string& attributeName, const std::string& newValue) {
-    return CreateNew(tree, valueCollection, entryDn, attributeName,
-                     Utilities::GetEncodedBytes(newValue, tree.options()));
+ValueImpl* ValueImpl::CreateNew(SearchTree& tree, ValueCollectionImpl& valueCollection, const std::string& newValue) {
+    return CreateNew(tree, valueCollection, Utilities::GetEncodedBytes(newValue, tree.options()));
 }
 
-ValueImpl* ValueImpl::CreateNewFromFile(SearchTree& tree, ValueCollectionImpl* valueCollection,
-                                        const std::string& entryDn, const std::string& attributeName,
+ValueImpl* ValueImpl::CreateNewFromFile(SearchTree& tree, ValueCollectionImpl& valueCollection,
                                         const std::string& filename) {
-    return CreateNew(tree, valueCollection, entryDn, attributeName, Utilities::ReadFile(filename));
+    return CreateNew(tree, valueCollection, Utilities::ReadFile(filename));
 }
 
-void ValueImpl::setData(const ByteArray& data) { m_valueData = data; }
+void ValueImpl::setData(std::span<const std::uint8_t> data) {
+    std::uint8_t* copy = nullptr;
+    if (!data.empty()) {
+        copy = new std::uint8_t[data.size()];
+        std::copy(data.begin(), data.end(), copy);
+    }
+    freeOwned();
+    m_data = copy;
+    m_size = static_cast<std::uint32_t>(data.size());
+    m_ownsData = copy != nullptr;
+}
 
-void ValueImpl::releaseHeld() noexcept { ByteArray().swap(m_valueData); }
+void ValueImpl::freeOwned() noexcept {
+    if (m_ownsData) delete[] m_data;
+    m_ownsData = false;
+}
 
-void ValueImpl::doSingleMod(const ByteArray& data, int operation) {
+void ValueImpl::releaseHeld() noexcept {
+    freeOwned();
+    m_data = nullptr;
+    m_size = 0;
+}
+
+void ValueImpl::doSingleMod(std::span<const std::uint8_t> data, int operation) {
     LDAP* handle = ld();
-    BinaryMod change(operation, m_attributeName, data);
+    BinaryMod change(operation, m_valueCollection->attributeName(), data);
     LDAPMod* mods[] = {&change.mod, nullptr};
-    checkResult(api(), handle, api().ldap_modify_s(handle, m_entryDn.c_str(), mods));
+    checkResult(api(), handle, api().ldap_modify_s(handle, m_valueCollection->entryDn().c_str(), mods));
 }
 
-void ValueImpl::addValue(const ByteArray& value) { doSingleMod(value, LDAP_MOD_ADD); }
+void ValueImpl::addValue(std::span<const std::uint8_t> value) { doSingleMod(value, LDAP_MOD_ADD); }
 
 void ValueImpl::deleteValue() {
-    doSingleMod(m_valueData, LDAP_MOD_DELETE);
+    doSingleMod(bytes(), LDAP_MOD_DELETE);
     m_deleted = true;
 }
 
 void ValueImpl::changeValue(const ByteArray& newValue) {
-    if (m_valueCollection != nullptr && m_valueCollection->get_Count() > 1) {
+    if (m_valueCollection->get_Count() > 1) {
         changeValueUsingAddRemove(newValue);
     } else {
         changeValueUsingReplace(newValue);
@@ -120,30 +135,32 @@ void ValueImpl::changeValue(const ByteArray& newValue) {
 // The two change forms share their steps: bytes equal to the cached ones send nothing; no bytes are
 // refused before anything is sent; the cache takes a copy of the new bytes only once the server accepted.
 void ValueImpl::changeValueUsingAddRemove(const ByteArray& newValue) {
-    if (Utilities::IsEqual(newValue, m_valueData)) return;
+    if (Utilities::IsEqual(newValue, bytes())) return;
     refuseEmpty(newValue);
     LDAP* handle = ld();
-    BinaryMod addition(LDAP_MOD_ADD, m_attributeName, newValue);
-    BinaryMod deletion(LDAP_MOD_DELETE, m_attributeName, m_valueData);
+    const std::string& name = m_valueCollection->attributeName();
+    BinaryMod addition(LDAP_MOD_ADD, name, newValue);
+    BinaryMod deletion(LDAP_MOD_DELETE, name, bytes());
     LDAPMod* mods[] = {&addition.mod, &deletion.mod, nullptr};
-    checkResult(api(), handle, api().ldap_modify_s(handle, m_entryDn.c_str(), mods));
+    checkResult(api(), handle, api().ldap_modify_s(handle, m_valueCollection->entryDn().c_str(), mods));
     setData(newValue);
 }
 
 void ValueImpl::changeValueUsingReplace(const ByteArray& newValue) {
-    if (Utilities::IsEqual(newValue, m_valueData)) return;
+    if (Utilities::IsEqual(newValue, bytes())) return;
     refuseEmpty(newValue);
     LDAP* handle = ld();
-    BinaryMod replacement(LDAP_MOD_REPLACE, m_attributeName, newValue);
+    BinaryMod replacement(LDAP_MOD_REPLACE, m_valueCollection->attributeName(), newValue);
     LDAPMod* mods[] = {&replacement.mod, nullptr};
-    checkResult(api(), handle, api().ldap_modify_ext_s(handle, m_entryDn.c_str(), mods, nullptr, nullptr));
+    checkResult(api(), handle,
+                api().ldap_modify_ext_s(handle, m_valueCollection->entryDn().c_str(), mods, nullptr, nullptr));
     setData(newValue);
 }
 
 void ValueImpl::Delete() {
     checkGuards();
     deleteValue();
-    if (m_valueCollection != nullptr) m_valueCollection->OnItemDeleted(*this);
+    m_valueCollection->OnItemDeleted(*this);
 }
 
 void ValueImpl::ReadFromFile(const std::string& filename) {
@@ -153,12 +170,12 @@ void ValueImpl::ReadFromFile(const std::string& filename) {
 
 void ValueImpl::WriteToFile(const std::string& filename) {
     checkGuards();
-    Utilities::WriteToFile(filename, m_valueData);
+    Utilities::WriteToFile(filename, bytes());
 }
 
 ByteArray ValueImpl::get_BinaryValue() {
     checkGuards();
-    return m_valueData;
+    return ByteArray(m_data, m_data + m_size);
 }
 
 void ValueImpl::set_BinaryValue(const ByteArray& value) {
@@ -168,7 +185,7 @@ void ValueImpl::set_BinaryValue(const ByteArray& value) {
 
 std::string ValueImpl::get_StringValue() {
     checkGuards();
-    return options().GetEncoding().GetString(m_valueData);
+    return options().GetEncoding().GetString(bytes());
 }
 
 void ValueImpl::set_StringValue(const std::string& value) {
@@ -178,13 +195,13 @@ void ValueImpl::set_StringValue(const std::string& value) {
 
 std::int32_t ValueImpl::get_RawByteSize() {
     checkGuards();
-    return static_cast<std::int32_t>(m_valueData.size());
+    return static_cast<std::int32_t>(m_size);
 }
 
 void ValueImpl::OnValueModified(const std::string& newValue) {
-    ByteArray bytes = Utilities::GetEncodedBytes(newValue, options());
-    refuseEmpty(bytes);
-    m_valueData = std::move(bytes);
+    const ByteArray newBytes = Utilities::GetEncodedBytes(newValue, options());
+    refuseEmpty(newBytes);
+    setData(newBytes);
 }
 
 }  // namespace Varnel::Ldap

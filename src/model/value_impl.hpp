@@ -1,7 +1,8 @@
-// One value of one attribute: its cached bytes and the four modify requests that change it on the server.
+// One value of one attribute: its bytes and the four modify requests that change it on the server.
 #pragma once
 
-#include <functional>
+#include <cstdint>
+#include <span>
 #include <string>
 
 #include <varnel/ldap/value.hpp>
@@ -15,31 +16,24 @@ class ValueCollectionImpl;
 
 class ValueImpl final : public Value, public ILdapCollectionItem, public ModelObject {
 public:
-    /// `entryDn` and `attributeName` are referred to, not copied: they are the texts the attribute collection
-    /// and the attribute hold, which live in the same tree and are older than the value (no temporaries).
-    ValueImpl(SearchTree& tree, ValueCollectionImpl* valueCollection, std::reference_wrapper<const std::string> entryDn,
-              std::reference_wrapper<const std::string> attributeName);
+    /// A value of `valueCollection`, which gives it the entry's DN and the attribute's name.
+    ValueImpl(SearchTree& tree, ValueCollectionImpl& valueCollection) noexcept;
+    ~ValueImpl() override { freeOwned(); }
 
     // Factories; none applies a guard.
-    /// A value the server already has, from libldap's value (zero bytes give an empty value). No server call.
-    static ValueImpl* CreateExisting(SearchTree& tree, ValueCollectionImpl* valueCollection,
-                                     const std::string& entryDn, const std::string& attributeName,
-                                     const berval& value);
+    /// A value the server already has, read in place from the entry message of the tree (zero bytes give an
+    /// empty value): its bytes are copied only when the value changes. No server call.
+    static ValueImpl* CreateExisting(SearchTree& tree, ValueCollectionImpl& valueCollection, const berval& value);
     /// A value the server already has, from its text in the client's encoding. No server call.
-    static ValueImpl* CreateExisting(SearchTree& tree, ValueCollectionImpl* valueCollection,
-                                     const std::string& entryDn, const std::string& attributeName,
+    static ValueImpl* CreateExisting(SearchTree& tree, ValueCollectionImpl& valueCollection,
                                      const std::string& stringValue);
     /// A value the server already has, from its bytes. No server call.
-    static ValueImpl* CreateExistingFromBytes(SearchTree& tree, ValueCollectionImpl* valueCollection,
-                                              const std::string& entryDn, const std::string& attributeName,
-                                              const ByteArray& bytes);
+    static ValueImpl* CreateExistingFromBytes(SearchTree& tree, ValueCollectionImpl& valueCollection,
+                                              std::span<const std::uint8_t> bytes);
     /// Creates the value on the server, then returns it.
-    static ValueImpl* CreateNew(SearchTree& tree, ValueCollectionImpl* valueCollection, const std::string& entryDn,
-                                const std::string& attributeName, const ByteArray& newValue);
-    static ValueImpl* CreateNew(SearchTree& tree, ValueCollectionImpl* valueCollection, const std::string& entryDn,
-                                const std::string& attributeName, const std::string& newValue);
-    static ValueImpl* CreateNewFromFile(SearchTree& tree, ValueCollectionImpl* valueCollection,
-                                        const std::string& entryDn, const std::string& attributeName,
+    static ValueImpl* CreateNew(SearchTree& tree, ValueCollectionImpl& valueCollection, const ByteArray& newValue);
+    static ValueImpl* CreateNew(SearchTree& tree, ValueCollectionImpl& valueCollection, const std::string& newValue);
+    static ValueImpl* CreateNewFromFile(SearchTree& tree, ValueCollectionImpl& valueCollection,
                                         const std::string& filename);
 
     void Delete() override;
@@ -57,22 +51,26 @@ public:
     void OnValueModified(const std::string& newValue);
 
     /// The cached bytes, read in place.
-    const ByteArray& bytes() const noexcept { return m_valueData; }
+    std::span<const std::uint8_t> bytes() const noexcept { return {m_data, m_size}; }
 
 private:
     void releaseHeld() noexcept override;
-    void setData(const ByteArray& data);
-    void addValue(const ByteArray& value);
+    /// The value holds a copy of `data` from now on.
+    void setData(std::span<const std::uint8_t> data);
+    void freeOwned() noexcept;
+    void addValue(std::span<const std::uint8_t> value);
     void deleteValue();
     void changeValue(const ByteArray& newValue);
     void changeValueUsingAddRemove(const ByteArray& newValue);
     void changeValueUsingReplace(const ByteArray& newValue);
-    void doSingleMod(const ByteArray& data, int operation);
+    void doSingleMod(std::span<const std::uint8_t> data, int operation);
 
-    const std::string& m_entryDn;        // held by the attribute collection
-    const std::string& m_attributeName;  // held by the attribute
+    // The bytes either point into the entry message, which lives as long as the tree, or are the value's own
+    // copy (m_ownsData): most values are never changed, and so are never copied.
+    bool m_ownsData = false;
+    std::uint32_t m_size = 0;  // values are limited to 2 GiB
     ValueCollectionImpl* m_valueCollection;
-    ByteArray m_valueData;
+    const std::uint8_t* m_data = nullptr;
 };
 
 }  // namespace Varnel::Ldap

@@ -392,6 +392,28 @@ struct berval** RecordingLdapApi::ldap_get_values_len(LDAP* ld, LDAPMessage* ent
     return values;
 }
 
+int RecordingLdapApi::ldap_get_dn_ber(LDAP* ld, LDAPMessage* entry, BerElement** ber, struct berval* dn) {
+    LdapCall call = begin("ldap_get_dn_ber", ld);
+    if (ber) *ber = nullptr;
+    if (dn) *dn = berval{};
+    const int result = forward(std::move(call), [&] { return m_inner->ldap_get_dn_ber(ld, entry, ber, dn); });
+    if (result == LDAP_SUCCESS && dn && dn->bv_val) m_calls.back().dn = std::string(dn->bv_val, dn->bv_len);
+    m_calls.back().returned = ber ? *ber : nullptr;
+    return result;
+}
+
+int RecordingLdapApi::ldap_get_attribute_ber(LDAP* ld, LDAPMessage* entry, BerElement* ber, struct berval* attr,
+                                             struct berval** vals) {
+    LdapCall call = begin("ldap_get_attribute_ber", ld);
+    if (attr) *attr = berval{};
+    if (vals) *vals = nullptr;
+    const int result =
+        forward(std::move(call), [&] { return m_inner->ldap_get_attribute_ber(ld, entry, ber, attr, vals); });
+    if (attr && attr->bv_val) m_calls.back().attribute = std::string(attr->bv_val, attr->bv_len);
+    m_calls.back().returned = vals ? *vals : nullptr;
+    return result;
+}
+
 int RecordingLdapApi::ldap_value_free_len(struct berval** vals) {
     LdapCall call = begin("ldap_value_free_len", nullptr);
     call.returned = vals;

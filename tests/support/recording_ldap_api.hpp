@@ -46,7 +46,7 @@ struct LdapCall {
     std::optional<std::string> newParent;  // rename
     std::optional<std::string> user;       // bind
     std::optional<std::string> password;   // bind
-    std::optional<std::string> attribute;  // ldap_get_values_len
+    std::optional<std::string> attribute;  // ldap_get_values_len; the name ldap_*_attribute* returned
     int port = 0;                          // ldap_init, ldap_sslinit
     int secure = 0;                        // ldap_sslinit
     int scope = 0;                         // search
@@ -86,7 +86,7 @@ public:
     // ---- fault injection
     /// The k-th following call to `function` (1 = the next) returns `rc` without reaching the inner api:
     /// pointer functions return nullptr, the search functions set *res = nullptr, the getters leave their
-    /// output untouched. Releases (ldap_unbind, ldap_msgfree, ldap_memfree, ber_free, ldap_value_free,
+    /// output untouched (ldap_get_dn_ber and ldap_get_attribute_ber give no state, name or values). Releases (ldap_unbind, ldap_msgfree, ldap_memfree, ber_free, ldap_value_free,
     /// ldap_value_free_len) still release, so a test does not leak; they only report `rc`.
     void failCall(std::string function, int k, int rc);
     /// The k-th following server-changing call of any kind (isServerChange) returns `rc` without reaching
@@ -123,6 +123,9 @@ public:
     void ber_free(BerElement* ber, int freebuf) override;
     struct berval** ldap_get_values_len(LDAP* ld, LDAPMessage* entry, const char* attr) override;
     int ldap_value_free_len(struct berval** vals) override;
+    int ldap_get_dn_ber(LDAP* ld, LDAPMessage* entry, BerElement** ber, struct berval* dn) override;
+    int ldap_get_attribute_ber(LDAP* ld, LDAPMessage* entry, BerElement* ber, struct berval* attr,
+                               struct berval** vals) override;
     int ldap_rename_ext_s(LDAP* ld, const char* dn, const char* newrdn, const char* newparent, int deleteoldrdn,
                           LDAPControl** serverctrls, LDAPControl** clientctrls) override;
     int ldap_delete_s(LDAP* ld, const char* dn) override;
