@@ -39,9 +39,9 @@ public:
     /// W4: all entries of `base` (search only; nothing built yet).
     std::shared_ptr<Varnel::Ldap::EntryCollection> searchAll(const std::string& base);
     /// W4: for (i = 0; i < get_Count(); ++i) get_Item(i).
-    static RunResult indexLoop(Varnel::Ldap::EntryCollection& entries);
+    static RunResult indexLoop(Varnel::Ldap::EntryCollection& entries, int walks = 1);
     /// W4: the enumerator's walk over the same collection.
-    static RunResult enumeratorWalk(Varnel::Ldap::EntryCollection& entries);
+    static RunResult enumeratorWalk(Varnel::Ldap::EntryCollection& entries, int walks = 1);
 
 private:
     Config m_config;

@@ -56,8 +56,9 @@ void AttributeCollectionImpl::Attributes::Remove(AttributeImpl& attribute) {
     m_items.erase(std::find(m_items.begin(), m_items.end(), stored));
 }
 
-AttributeCollectionImpl::AttributeCollectionImpl(SearchTree& tree, LDAPMessage* entryMessage, std::string dn)
-    : ModelObject(tree), m_dn(std::move(dn)), m_attributes(tree.names()), m_entryMessage(entryMessage) {
+AttributeCollectionImpl::AttributeCollectionImpl(SearchTree& tree, LDAPMessage* entryMessage,
+                                                 std::reference_wrapper<const std::string> dn)
+    : ModelObject(tree), m_dn(dn.get()), m_attributes(tree.names()), m_entryMessage(entryMessage) {
     // The names and values are read in place from the message, in one pass over it; a message that cannot
     // be read further ends the list where it stops.
     LDAP* handle = ld();

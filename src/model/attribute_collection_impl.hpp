@@ -1,6 +1,7 @@
 // The attributes of one entry, read from its message and kept in a name-keyed store.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,8 +19,10 @@ namespace Varnel::Ldap {
 
 class AttributeCollectionImpl final : public AttributeCollection, public ILdapCollection, public ModelObject {
 public:
-    /// Reads every attribute of the entry message, in server order.
-    AttributeCollectionImpl(SearchTree& tree, LDAPMessage* entryMessage, std::string dn);
+    /// Reads every attribute of the entry message, in server order. `dn` is the entry's own DN, referred to:
+    /// after a move or rename, the attributes and values below, obtained before or after, address the entry
+    /// where it now is.
+    AttributeCollectionImpl(SearchTree& tree, LDAPMessage* entryMessage, std::reference_wrapper<const std::string> dn);
 
     std::shared_ptr<Attribute> Add(const std::string& attributeName, const std::string& value) override;
     std::shared_ptr<Attribute> AddFromFile(const std::string& attributeName, const std::string& filename) override;
@@ -39,9 +42,6 @@ public:
     void OnValueCreated(const std::string& attributeName, const std::string& value);
     void OnValueDeleted(const std::string& attributeName, const std::string& deletedValue);
     void OnValueModified(const std::string& attributeName, const std::string& oldValue, const std::string& newValue);
-    /// The entry was moved or renamed: the attributes and values below, which refer to this collection's DN,
-    /// and attributes added later, address it under `dn`.
-    void OnEntryDnChanged(const std::string& dn) { m_dn = dn; }
     const std::string& dn() const noexcept { return m_dn; }
 
     /// The text of the first value of `attributeName` (absent when there is no such attribute or no value),
@@ -81,7 +81,7 @@ private:
     void releaseHeld() noexcept override;
     AttributeImpl& lookup(const std::string& attributeName) const;
 
-    std::string m_dn;
+    const std::string& m_dn;  // held by the entry
     Attributes m_attributes;
     LDAPMessage* m_entryMessage;
 };

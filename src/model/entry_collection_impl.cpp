@@ -13,25 +13,54 @@ namespace Varnel::Ldap {
 
 EntryCollectionImpl::EntryCollectionImpl(SearchTree& tree) : ModelObject(tree) {}
 
-void EntryCollectionImpl::createEntryArray() {
-    if (m_createdArray) return;
+// libldap's traversal visits exactly the messages its count counts. Walking the chain is a chase from one
+// message to the next through memory that is no longer in any cache, the main cost of both the count and
+// the build, so it is paid once: a count keeps the messages it found for the build, and a build that comes
+// first gives the count.
+void EntryCollectionImpl::findEntryMessages() {
+    if (m_count) return;
     LDAP* handle = ld();
     LDAPMessage* chain = tree().searchResult().GetMessageW();
     LdapApi& lib = api();
-    SearchTree::Transaction transaction(tree());
-    std::vector<EntryImpl*> entries;
+    std::vector<LDAPMessage*> messages;
     for (LDAPMessage* message = lib.ldap_first_entry(handle, chain); message != nullptr;
          message = lib.ldap_next_entry(handle, message)) {
-        entries.push_back(tree().make<EntryImpl>(message, this));
+        messages.push_back(message);
+    }
+    m_messages = std::move(messages);
+    m_count = static_cast<std::int32_t>(m_messages.size());
+}
+
+void EntryCollectionImpl::createEntryArray() {
+    if (m_createdArray) return;
+    LDAP* handle = ld();  // the entries read their DNs through the connection: refused without one
+    SearchTree::Transaction transaction(tree());
+    std::vector<EntryImpl*> entries;
+    if (m_count) {
+        entries.reserve(m_messages.size());
+        for (std::size_t i = 0; i < m_messages.size(); ++i) {
+            // The messages lie apart in memory; asking for the next ones early overlaps their loading.
+            if (i + 8 < m_messages.size()) __builtin_prefetch(m_messages[i + 8]);
+            entries.push_back(tree().make<EntryImpl>(m_messages[i], this));
+        }
+    } else {
+        LdapApi& lib = api();
+        LDAPMessage* chain = tree().searchResult().GetMessageW();
+        for (LDAPMessage* message = lib.ldap_first_entry(handle, chain); message != nullptr;
+             message = lib.ldap_next_entry(handle, message)) {
+            entries.push_back(tree().make<EntryImpl>(message, this));
+        }
     }
     transaction.commit();
     m_entries.items = std::move(entries);
+    m_count = static_cast<std::int32_t>(m_entries.items.size());
+    std::vector<LDAPMessage*>().swap(m_messages);  // each entry holds its own message now
     m_createdArray = true;
 }
 
 std::int32_t EntryCollectionImpl::get_Count() {
     checkDisposed();
-    if (!m_count) m_count = api().ldap_count_entries(ld(), tree().searchResult().GetMessageW());
+    findEntryMessages();
     return *m_count;
 }
 

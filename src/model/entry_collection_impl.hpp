@@ -54,6 +54,8 @@ public:
 
 private:
     void releaseHeld() noexcept override;
+    /// Finds the entry messages of the chain, once: the count and the entry list both come from this walk.
+    void findEntryMessages();
     void createEntryArray();
     void sort();
 
@@ -61,7 +63,10 @@ private:
     bool m_createdArray = false;
     bool m_sorted = true;
     EntryComparer m_entryComparer;
-    std::optional<std::int32_t> m_count;  // the chain never changes, so it is counted once
+    // The chain never changes, so it is walked once: its entry messages are kept until the entries are built
+    // from them, and their number is the count.
+    std::vector<LDAPMessage*> m_messages;
+    std::optional<std::int32_t> m_count;
 };
 
 }  // namespace Varnel::Ldap

@@ -22,19 +22,23 @@ std::vector<std::string> explodeDn(LdapApi& api, const std::string& dn) {
 
 EntryImpl::EntryImpl(SearchTree& tree, LDAPMessage* entryMessage, ILdapCollection* entryCollection)
     : ModelObject(tree), m_entryCollection(entryCollection), m_entryMessage(entryMessage) {
-    const LdapString dn(api(), api().ldap_get_dn(ld(), m_entryMessage));
-    if (dn) m_dn = dn.get();
+    // The DN is read in place: no BER state, nothing for libldap to allocate, and nothing copied until a
+    // request or the attributes need it as text.
+    berval dn{};
+    if (api().ldap_get_dn_ber(ld(), m_entryMessage, nullptr, &dn) == LDAP_SUCCESS && dn.bv_val != nullptr) {
+        m_dnInPlace = std::string_view(dn.bv_val, dn.bv_len);
+    }
 }
 
 std::string EntryImpl::get_DN() {
     checkGuards();
-    return m_dn;
+    return m_dnOwned ? m_dn : std::string(m_dnInPlace);
 }
 
 void EntryImpl::validateAttributeCollection() {
     if (m_attributes == nullptr) {
         SearchTree::Transaction transaction(tree());
-        m_attributes = tree().make<AttributeCollectionImpl>(m_entryMessage, m_dn);
+        m_attributes = tree().make<AttributeCollectionImpl>(m_entryMessage, dnText());
         transaction.commit();
     }
 }
@@ -53,7 +57,7 @@ std::shared_ptr<AttributeCollection> EntryImpl::get_Attributes() {
 void EntryImpl::Delete() {
     checkGuards();
     LDAP* handle = ld();
-    checkResult(api(), handle, api().ldap_delete_s(handle, m_dn.c_str()));
+    checkResult(api(), handle, api().ldap_delete_s(handle, dnText().c_str()));
     m_deleted = true;
     if (m_attributes != nullptr) m_attributes->OnParentDeleted();
     if (m_entryCollection != nullptr) m_entryCollection->OnItemDeleted(*this);
@@ -62,19 +66,27 @@ void EntryImpl::Delete() {
 void EntryImpl::Move(const std::string& newParentDN) {
     checkGuards();
     LDAP* handle = ld();
-    const std::vector<std::string> components = explodeDn(api(), m_dn);
+    const std::vector<std::string> components = explodeDn(api(), dnText());
     const std::string& rdn = components.front();
     std::string newDn = rdn + ", " + newParentDN;
     checkResult(api(), handle,
-                api().ldap_rename_ext_s(handle, m_dn.c_str(), rdn.c_str(), newParentDN.c_str(), 1, nullptr, nullptr));
+                api().ldap_rename_ext_s(handle, dnText().c_str(), rdn.c_str(), newParentDN.c_str(), 1, nullptr, nullptr));
     setDn(std::move(newDn));
 }
 
-// Objects obtained before a move or rename refer to the attribute collection's DN, so they reach the entry
-// where it now is.
+// The attribute collection and everything below it refer to this DN, so objects obtained before a move or
+// rename reach the entry where it now is.
 void EntryImpl::setDn(std::string dn) {
     m_dn = std::move(dn);
-    if (m_attributes != nullptr) m_attributes->OnEntryDnChanged(m_dn);
+    m_dnOwned = true;
+}
+
+const std::string& EntryImpl::dnText() {
+    if (!m_dnOwned) {
+        m_dn.assign(m_dnInPlace);
+        m_dnOwned = true;
+    }
+    return m_dn;
 }
 
 void EntryImpl::Rename(const std::string& rdn) {
@@ -83,11 +95,11 @@ void EntryImpl::Rename(const std::string& rdn) {
         raise<LdapException>("IDS_EX_ENTRY_RENAME_V3_ONLY");
     }
     LDAP* handle = ld();
-    const std::vector<std::string> components = explodeDn(api(), m_dn);
+    const std::vector<std::string> components = explodeDn(api(), dnText());
     std::string newDn = rdn;
     for (std::size_t i = 1; i < components.size(); ++i) newDn += ", " + components[i];
     checkResult(api(), handle,
-                api().ldap_rename_ext_s(handle, m_dn.c_str(), rdn.c_str(), nullptr, 1, nullptr, nullptr));
+                api().ldap_rename_ext_s(handle, dnText().c_str(), rdn.c_str(), nullptr, 1, nullptr, nullptr));
     setDn(std::move(newDn));
     notifyAttributeChanged(components.front(), rdn);
 }

@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include <varnel/ldap/entry.hpp>
 
@@ -34,8 +35,13 @@ private:
     void releaseHeld() noexcept override;
     void validateAttributeCollection();
     void setDn(std::string dn);
+    /// The DN as the entry's own NUL-terminated text, made on first need; the attribute collection and the
+    /// objects below refer to it, and a move or rename changes it in place.
+    const std::string& dnText();
     void notifyAttributeChanged(const std::string& partChangedFrom, const std::string& partChangedTo);
 
+    bool m_dnOwned = false;       // m_dn holds the DN; until then m_dnInPlace, which points into the message
+    std::string_view m_dnInPlace;
     std::string m_dn;
     AttributeCollectionImpl* m_attributes = nullptr;
     ILdapCollection* m_entryCollection;

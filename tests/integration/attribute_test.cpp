@@ -158,6 +158,69 @@ TEST_F(AttributeTest, MissingNamesAndPositionsOutsideTheCollection) {
     EXPECT_EQ(&attributes->get_SyncRoot(), attributes.get());
 }
 
+// An entry with many attributes: lookups, deletion and merging stay right past the size at which the
+// store starts to index names.
+TEST_F(AttributeTest, ALargeStoreFindsRemovesAndMergesByName) {
+    const Strings extra = {"title", "description", "telephoneNumber", "mail", "l", "st", "street", "postalCode",
+                           "ou", "employeeNumber", "employeeType", "departmentNumber", "displayName", "givenName",
+                           "initials", "mobile", "pager", "roomNumber", "carLicense", "homePhone",
+                           "businessCategory", "postalAddress", "facsimileTelephoneNumber"};
+    std::string ldif = "sn: S\n";
+    for (const auto& name : extra) ldif += name + ": " + name + "-value\n";
+    const auto dn = addPerson("Wide", ldif);
+    auto attributes = entryAt(dn)->get_Attributes();
+    ASSERT_GT(attributes->get_Count(), 24);
+    EXPECT_EQ(names(*attributes), ldifNames(server.ldapsearch(dn, "base", "(objectClass=*)")));
+    auto upper = [](std::string s) {
+        for (char& c : s) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+        return s;
+    };
+    for (const auto& name : extra) {
+        SCOPED_TRACE(name);
+        auto attribute = attributes->get_Item(upper(name));
+        ASSERT_NE(attribute, nullptr);
+        EXPECT_EQ(attribute->get_Name(), name);
+        EXPECT_EQ(texts(*attribute), Strings{name + "-value"});
+    }
+    EXPECT_EQ(attributes->get_Item("audio"), nullptr);  // a name no entry of the result has
+    EXPECT_FALSE(attributes->Exists("secretary"));
+
+    const int count = attributes->get_Count();
+    attributes->get_Item("pager")->Delete();
+    EXPECT_EQ(attributes->get_Count(), count - 1);
+    EXPECT_FALSE(attributes->Exists("Pager"));
+    EXPECT_TRUE(serverValues(dn, "pager").empty());
+    EXPECT_EQ(attributes->get_Item("roomNumber")->get_Name(), "roomNumber");  // the others are still found
+
+    auto merged = attributes->Add("MOBILE", "second");
+    EXPECT_EQ(merged.get(), attributes->get_Item("mobile").get());
+    EXPECT_EQ(texts(*merged), (Strings{"mobile-value", "second"}));
+    auto added = attributes->Add("Pager", "again");
+    EXPECT_EQ(attributes->get_Count(), count);
+    EXPECT_EQ(attributes->get_Item("PAGER").get(), added.get());
+    EXPECT_EQ(names(*attributes).back(), "Pager");
+    EXPECT_EQ(serverValues(dn, "pager"), Values{bytesOf("again")});
+}
+
+// The attributes are read from the entry message in one pass; a message that cannot be read further ends
+// the collection where it stops, and a message that cannot be read at all gives an empty one.
+TEST_F(AttributeTest, AnEntryMessageThatStopsPartwayGivesTheAttributesReadUpToThere) {
+    const auto dn = addPerson("Partway", "sn: S\ntitle: t\ndescription: d\n");
+    const Strings all = ldifNames(server.ldapsearch(dn, "base", "(objectClass=*)"));
+    ASSERT_GE(all.size(), 4u);
+    for (int stop = 1; stop <= 3; ++stop) {
+        SCOPED_TRACE(stop);
+        auto entry = entryAt(dn);
+        api->failCall("ldap_get_attribute_ber", stop, LDAP_DECODING_ERROR);
+        auto attributes = entry->get_Attributes();
+        EXPECT_EQ(names(*attributes), Strings(all.begin(), all.begin() + (stop - 1)));
+    }
+    auto entry = entryAt(dn);
+    api->failCall("ldap_get_dn_ber", 1, LDAP_DECODING_ERROR);
+    EXPECT_EQ(entry->get_Attributes()->get_Count(), 0);
+    EXPECT_EQ(api->pendingFaults(), 0u);
+}
+
 // ---- adding --------------------------------------------------------------------------------------------
 
 TEST_F(AttributeTest, AddUnderANewNameCreatesItOnTheServerAndAppendsIt) {

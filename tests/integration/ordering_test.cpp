@@ -231,7 +231,7 @@ protected:
         return s;
     }
 
-    std::size_t valueReads() const { return api->count("ldap_get_dn_ber") + api->count("ldap_get_attribute_ber"); }
+    std::size_t valueReads() const { return api->count("ldap_get_attribute_ber"); }
 
     SlapdServer& server = SlapdServer::instance();
     std::shared_ptr<RecordingLdapApi> api = std::make_shared<RecordingLdapApi>();

@@ -278,20 +278,21 @@ TEST_F(SearchTest, TheEntriesAreCountedOnceWithoutBuildingThem) {
     api->clear();
     auto entries = client->Search(base, "(objectClass=*)");
     for (int i = 0; i < 5; ++i) EXPECT_EQ(entries->get_Count(), 5);
-    EXPECT_EQ(api->count("ldap_count_entries"), 1u);
-    EXPECT_EQ(api->count("ldap_first_entry"), 0u);
-    EXPECT_EQ(api->count("ldap_get_dn"), 0u);
+    // One walk of the chain with libldap's traversal, which the later build reuses; no DN is read.
+    EXPECT_EQ(api->count("ldap_first_entry"), 1u);
+    EXPECT_EQ(api->count("ldap_next_entry"), 5u);
+    EXPECT_EQ(api->count("ldap_get_dn_ber"), 0u);
     std::shared_ptr<Entry> leaf;
     for (int i = 0; i < 5; ++i)
         if (entries->get_Item(i)->get_DN() == bob) leaf = entries->get_Item(i);
     ASSERT_NE(leaf, nullptr);
     leaf->Delete();
     EXPECT_EQ(entries->get_Count(), 5);
-    EXPECT_EQ(api->count("ldap_count_entries"), 1u);
-    EXPECT_EQ(api->count("ldap_get_dn"), 5u);  // one DN read per entry
+    EXPECT_EQ(api->count("ldap_first_entry"), 1u);  // the build walked no chain again
+    EXPECT_EQ(api->count("ldap_get_dn_ber"), 5u);   // one DN read per entry
     // Another search is counted on its own.
     EXPECT_EQ(client->Search(base, "(cn=Ann)")->get_Count(), 1);
-    EXPECT_EQ(api->count("ldap_count_entries"), 2u);
+    EXPECT_EQ(api->count("ldap_first_entry"), 2u);
 }
 
 // ---- real data -----------------------------------------------------------------------------------------
