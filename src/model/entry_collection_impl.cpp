@@ -34,21 +34,31 @@ void EntryCollectionImpl::findEntryMessages() {
 void EntryCollectionImpl::createEntryArray() {
     if (m_createdArray) return;
     LDAP* handle = ld();  // the entries read their DNs through the connection: refused without one
+    LdapApi& lib = api();
     SearchTree::Transaction transaction(tree());
     std::vector<EntryImpl*> entries;
     if (m_count) {
-        entries.reserve(m_messages.size());
-        for (std::size_t i = 0; i < m_messages.size(); ++i) {
-            // The messages lie apart in memory; asking for the next ones early overlaps their loading.
-            if (i + 8 < m_messages.size()) __builtin_prefetch(m_messages[i + 8]);
-            entries.push_back(tree().make<EntryImpl>(m_messages[i], this));
+        // The messages are known: their DNs are read a few at a time, with the next messages asked for
+        // ahead, so that the loads from memory overlap instead of following one another.
+        constexpr std::size_t c_batch = 16;
+        const std::size_t total = m_messages.size();
+        entries.reserve(total);
+        std::string_view dns[c_batch];
+        for (std::size_t start = 0; start < total; start += c_batch) {
+            const std::size_t n = std::min(c_batch, total - start);
+            for (std::size_t k = 0; k < n; ++k) {
+                if (start + k + c_batch < total) __builtin_prefetch(m_messages[start + k + c_batch]);
+                dns[k] = EntryImpl::readDn(lib, handle, m_messages[start + k]);
+            }
+            for (std::size_t k = 0; k < n; ++k) {
+                entries.push_back(tree().make<EntryImpl>(m_messages[start + k], this, dns[k]));
+            }
         }
     } else {
-        LdapApi& lib = api();
         LDAPMessage* chain = tree().searchResult().GetMessageW();
         for (LDAPMessage* message = lib.ldap_first_entry(handle, chain); message != nullptr;
              message = lib.ldap_next_entry(handle, message)) {
-            entries.push_back(tree().make<EntryImpl>(message, this));
+            entries.push_back(tree().make<EntryImpl>(message, this, EntryImpl::readDn(lib, handle, message)));
         }
     }
     transaction.commit();

@@ -20,15 +20,17 @@ std::vector<std::string> explodeDn(LdapApi& api, const std::string& dn) {
 
 }  // namespace
 
-EntryImpl::EntryImpl(SearchTree& tree, LDAPMessage* entryMessage, ILdapCollection* entryCollection)
-    : ModelObject(tree), m_entryCollection(entryCollection), m_entryMessage(entryMessage) {
-    // The DN is read in place: no BER state, nothing for libldap to allocate, and nothing copied until a
-    // request or the attributes need it as text.
+// The DN is read in place: no BER state, nothing for libldap to allocate, and nothing copied until a request
+// or the attributes need it as text.
+std::string_view EntryImpl::readDn(LdapApi& api, LDAP* handle, LDAPMessage* entryMessage) noexcept {
     berval dn{};
-    if (api().ldap_get_dn_ber(ld(), m_entryMessage, nullptr, &dn) == LDAP_SUCCESS && dn.bv_val != nullptr) {
-        m_dnInPlace = std::string_view(dn.bv_val, dn.bv_len);
-    }
+    if (api.ldap_get_dn_ber(handle, entryMessage, nullptr, &dn) != LDAP_SUCCESS || dn.bv_val == nullptr) return {};
+    return std::string_view(dn.bv_val, dn.bv_len);
 }
+
+EntryImpl::EntryImpl(SearchTree& tree, LDAPMessage* entryMessage, ILdapCollection* entryCollection,
+                     std::string_view dn) noexcept
+    : ModelObject(tree), m_dnInPlace(dn), m_entryCollection(entryCollection), m_entryMessage(entryMessage) {}
 
 std::string EntryImpl::get_DN() {
     checkGuards();

@@ -15,8 +15,11 @@ namespace Varnel::Ldap {
 
 class EntryImpl final : public Entry, public ILdapCollectionItem, public ModelObject {
 public:
-    /// Reads the DN from the entry message.
-    EntryImpl(SearchTree& tree, LDAPMessage* entryMessage, ILdapCollection* entryCollection);
+    /// `dn` is the DN readDn read from the entry message.
+    EntryImpl(SearchTree& tree, LDAPMessage* entryMessage, ILdapCollection* entryCollection,
+              std::string_view dn) noexcept;
+    /// The DN of an entry message, pointing into it (empty when the message holds none that can be read).
+    static std::string_view readDn(LdapApi& api, LDAP* handle, LDAPMessage* entryMessage) noexcept;
 
     void Delete() override;
     void Move(const std::string& newParentDN) override;
