@@ -86,45 +86,36 @@ Timing perWalk(Timing t, int walks) {
     return t;
 }
 
+void take(Checksum& ck, const std::shared_ptr<Entry>& entry) {
+    ++ck.entries;
+    ck.hash = ck.hash * 31 + reinterpret_cast<std::uintptr_t>(entry.get());  // order-sensitive, and cheap
+}
+
 void indexWalk(EntryCollection& entries, Checksum& ck) {
-    for (std::int32_t i = 0; i < entries.get_Count(); ++i) {
-        const std::shared_ptr<Entry> entry = entries.get_Item(i);
-        const auto address = reinterpret_cast<std::uintptr_t>(entry.get());
-        ++ck.entries;
-        ck.hash = ck.hash * 31 + address;  // order-sensitive, and cheap next to what is measured
-    }
+    for (std::int32_t i = 0; i < entries.get_Count(); ++i) take(ck, entries.get_Item(i));
 }
 
 void enumeratorWalkOnce(EntryCollection& entries, Checksum& ck) {
     const auto enumerator = entries.GetEnumerator();
-    while (enumerator->MoveNext()) {
-        const std::shared_ptr<Entry> entry = enumerator->get_Current();
-        const auto address = reinterpret_cast<std::uintptr_t>(entry.get());
-        ++ck.entries;
-        ck.hash = ck.hash * 31 + address;  // order-sensitive, and cheap next to what is measured
-    }
+    while (enumerator->MoveNext()) take(ck, enumerator->get_Current());
+}
+
+RunResult timedWalks(EntryCollection& entries, int walks, void (*walk)(EntryCollection&, Checksum&)) {
+    RunResult result;
+    Checksum again;
+    const Stopwatch watch;
+    walk(entries, result.checksum);
+    for (int w = 1; w < walks; ++w) walk(entries, again);
+    result.timing = perWalk(watch.stop(), walks);
+    return result;
 }
 
 }  // namespace
 
-RunResult LibrarySide::indexLoop(EntryCollection& entries, int walks) {
-    RunResult result;
-    Checksum again;
-    const Stopwatch watch;
-    indexWalk(entries, result.checksum);
-    for (int w = 1; w < walks; ++w) indexWalk(entries, again);
-    result.timing = perWalk(watch.stop(), walks);
-    return result;
-}
+RunResult LibrarySide::indexLoop(EntryCollection& entries, int walks) { return timedWalks(entries, walks, indexWalk); }
 
 RunResult LibrarySide::enumeratorWalk(EntryCollection& entries, int walks) {
-    RunResult result;
-    Checksum again;
-    const Stopwatch watch;
-    enumeratorWalkOnce(entries, result.checksum);
-    for (int w = 1; w < walks; ++w) enumeratorWalkOnce(entries, again);
-    result.timing = perWalk(watch.stop(), walks);
-    return result;
+    return timedWalks(entries, walks, enumeratorWalkOnce);
 }
 
 }  // namespace VarnelBench

@@ -314,7 +314,8 @@ void runRepeatedWalks(LibrarySide& library, const std::string& smallBase, const 
     for (auto [base, series] : {std::pair{smallBase, &small}, std::pair{largeBase, &large}}) {
         auto entries = library.searchAll(base);
         (void)LibrarySide::indexLoop(*entries);  // builds the entries
-        const auto walks = static_cast<int>(std::max<std::uint64_t>(1, 2'000'000 / std::max<std::uint64_t>(series->entries, 1)));
+        const std::uint64_t perWalk = std::max<std::uint64_t>(series->entries, 1);
+        const auto walks = static_cast<int>(std::max<std::uint64_t>(1, 2'000'000 / perWalk));
         sizes.push_back(Size{std::move(entries), series, walks});
     }
     std::cerr << "W4 repeated walks: " << std::flush;

@@ -58,20 +58,20 @@ void AttributeCollectionImpl::Attributes::Remove(AttributeImpl& attribute) {
 
 AttributeCollectionImpl::AttributeCollectionImpl(SearchTree& tree, LDAPMessage* entryMessage,
                                                  std::reference_wrapper<const std::string> dn)
-    : ModelObject(tree), m_dn(dn.get()), m_attributes(tree.names()), m_entryMessage(entryMessage) {
+    : ModelObject(tree), m_dn(dn.get()), m_attributes(tree.names()) {
     // The names and values are read in place from the message, in one pass over it; a message that cannot
     // be read further ends the list where it stops.
     LDAP* handle = ld();
     LdapApi& lib = api();
     BerElement* state = nullptr;
     berval entryDn{};
-    const int rc = lib.ldap_get_dn_ber(handle, m_entryMessage, &state, &entryDn);
+    const int rc = lib.ldap_get_dn_ber(handle, entryMessage, &state, &entryDn);
     const BerOwner stateOwner(lib, state);
     if (rc != LDAP_SUCCESS || state == nullptr) return;
     for (;;) {
         berval name{};
         berval* values = nullptr;
-        const int next = lib.ldap_get_attribute_ber(handle, m_entryMessage, state, &name, &values);
+        const int next = lib.ldap_get_attribute_ber(handle, entryMessage, state, &name, &values);
         const BerArray valuesOwner(lib, values);
         if (next != LDAP_SUCCESS || name.bv_val == nullptr) break;
         m_attributes.Add(
@@ -87,7 +87,8 @@ std::shared_ptr<Attribute> AttributeCollectionImpl::Add(const std::string& attri
 std::shared_ptr<Attribute> AttributeCollectionImpl::AddFromFile(const std::string& attributeName,
                                                                 const std::string& filename) {
     checkGuards();
-    return handle<Attribute>(m_attributes.Add(AttributeImpl::CreateNewFromFile(tree(), *this, attributeName, filename)));
+    return handle<Attribute>(
+        m_attributes.Add(AttributeImpl::CreateNewFromFile(tree(), *this, attributeName, filename)));
 }
 
 void AttributeCollectionImpl::CopyTo(std::span<std::shared_ptr<Attribute>> array, std::int32_t index) {

@@ -83,7 +83,6 @@ private:
 
     const std::string& m_dn;  // held by the entry
     Attributes m_attributes;
-    LDAPMessage* m_entryMessage;
 };
 
 }  // namespace Varnel::Ldap

@@ -72,7 +72,8 @@ void EntryImpl::Move(const std::string& newParentDN) {
     const std::string& rdn = components.front();
     std::string newDn = rdn + ", " + newParentDN;
     checkResult(api(), handle,
-                api().ldap_rename_ext_s(handle, dnText().c_str(), rdn.c_str(), newParentDN.c_str(), 1, nullptr, nullptr));
+                api().ldap_rename_ext_s(handle, dnText().c_str(), rdn.c_str(), newParentDN.c_str(), 1, nullptr,
+                                        nullptr));
     setDn(std::move(newDn));
 }
 

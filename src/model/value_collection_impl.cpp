@@ -17,7 +17,9 @@ void ValueCollectionImpl::loadExisting(const berval* values) {
     std::size_t count = 0;
     while (values[count].bv_val != nullptr) ++count;
     m_values.items.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) m_values.items.push_back(ValueImpl::CreateExisting(tree(), *this, values[i]));
+    for (std::size_t i = 0; i < count; ++i) {
+        m_values.items.push_back(ValueImpl::CreateExisting(tree(), *this, values[i]));
+    }
 }
 
 ValueImpl* ValueCollectionImpl::add(ValueImpl* value) {

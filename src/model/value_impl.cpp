@@ -28,14 +28,16 @@ struct BinaryMod {
     LDAPMod mod{};
 };
 
-// A value's length is a 32-bit signed count, as for files.
-constexpr std::size_t c_maxValueSize = 0x7fffffff;
+// A value's length is a 32-bit signed count, as for files: longer bytes are refused, never cut.
+void refuseTooLong(std::size_t size) {
+    if (size > 0x7fffffff) throw ArgumentException("A value is limited to 2 GiB - 1 bytes.");
+}
 
 // Every path that takes new bytes into a value refuses an empty byte sequence, and one too long to be
 // counted, before anything is sent.
 void refuseEmpty(std::span<const std::uint8_t> data) {
     if (data.empty()) throw IndexOutOfRangeException();
-    if (data.size() > c_maxValueSize) throw ArgumentException("A value is limited to 2 GiB - 1 bytes.");
+    refuseTooLong(data.size());
 }
 
 }  // namespace
@@ -44,7 +46,7 @@ ValueImpl::ValueImpl(SearchTree& tree, ValueCollectionImpl& valueCollection) noe
     : ModelObject(tree), m_valueCollection(&valueCollection) {}
 
 ValueImpl* ValueImpl::CreateExisting(SearchTree& tree, ValueCollectionImpl& valueCollection, const berval& value) {
-    if (value.bv_len > c_maxValueSize) throw ArgumentException("A value is limited to 2 GiB - 1 bytes.");
+    refuseTooLong(value.bv_len);
     auto* v = tree.make<ValueImpl>(valueCollection);
     if (value.bv_len > 0 && value.bv_val != nullptr) {
         v->m_data = reinterpret_cast<const std::uint8_t*>(value.bv_val);

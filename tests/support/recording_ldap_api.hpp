@@ -86,8 +86,9 @@ public:
     // ---- fault injection
     /// The k-th following call to `function` (1 = the next) returns `rc` without reaching the inner api:
     /// pointer functions return nullptr, the search functions set *res = nullptr, the getters leave their
-    /// output untouched (ldap_get_dn_ber and ldap_get_attribute_ber give no state, name or values). Releases (ldap_unbind, ldap_msgfree, ldap_memfree, ber_free, ldap_value_free,
-    /// ldap_value_free_len) still release, so a test does not leak; they only report `rc`.
+    /// output untouched (ldap_get_dn_ber and ldap_get_attribute_ber clear theirs: no state, name or values).
+    /// Releases (ldap_unbind, ldap_msgfree, ldap_memfree, ber_free, ldap_value_free, ldap_value_free_len)
+    /// still release, so a test does not leak; they only report `rc`.
     void failCall(std::string function, int k, int rc);
     /// The k-th following server-changing call of any kind (isServerChange) returns `rc` without reaching
     /// the server.
