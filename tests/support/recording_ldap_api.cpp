@@ -107,16 +107,7 @@ LDAP* RecordingLdapApi::ldap_init(const char* host, int port) {
     LdapCall call = begin("ldap_init", nullptr);
     call.dn = text(host);
     call.port = port;
-    LDAP* ld = nullptr;
-    if (auto rc = takeFault(call.function)) {
-        call.injected = true;
-        call.result = *rc;
-    } else {
-        ld = m_inner->ldap_init(host, port);
-    }
-    call.returned = ld;
-    finish(std::move(call));
-    return ld;
+    return forwardPointer(std::move(call), [&] { return m_inner->ldap_init(host, port); });
 }
 
 LDAP* RecordingLdapApi::ldap_sslinit(const char* host, int port, int secure) {
@@ -124,16 +115,7 @@ LDAP* RecordingLdapApi::ldap_sslinit(const char* host, int port, int secure) {
     call.dn = text(host);
     call.port = port;
     call.secure = secure;
-    LDAP* ld = nullptr;
-    if (auto rc = takeFault(call.function)) {
-        call.injected = true;
-        call.result = *rc;
-    } else {
-        ld = m_inner->ldap_sslinit(host, port, secure);
-    }
-    call.returned = ld;
-    finish(std::move(call));
-    return ld;
+    return forwardPointer(std::move(call), [&] { return m_inner->ldap_sslinit(host, port, secure); });
 }
 
 int RecordingLdapApi::ldap_set_option(LDAP* ld, int option, const void* invalue) {
@@ -169,15 +151,7 @@ int RecordingLdapApi::ldap_simple_bind_s(LDAP* ld, const char* who, const char* 
 
 int RecordingLdapApi::ldap_unbind(LDAP* ld) {
     LdapCall call = begin("ldap_unbind", ld);
-    const auto rc = takeFault(call.function);
-    call.result = m_inner->ldap_unbind(ld);  // released even when a failure is reported
-    if (rc) {
-        call.injected = true;
-        call.result = *rc;
-    }
-    const int result = call.result;
-    finish(std::move(call));
-    return result;
+    return release(std::move(call), [&] { return m_inner->ldap_unbind(ld); });
 }
 
 // ---- search and results --------------------------------------------------------------------------------
@@ -236,160 +210,86 @@ int RecordingLdapApi::ldap_count_entries(LDAP* ld, LDAPMessage* chain) {
 
 LDAPMessage* RecordingLdapApi::ldap_first_entry(LDAP* ld, LDAPMessage* chain) {
     LdapCall call = begin("ldap_first_entry", ld);
-    LDAPMessage* entry = nullptr;
-    if (auto rc = takeFault(call.function)) {
-        call.injected = true;
-        call.result = *rc;
-    } else {
-        entry = m_inner->ldap_first_entry(ld, chain);
-    }
-    call.returned = entry;
-    finish(std::move(call));
-    return entry;
+    return forwardPointer(std::move(call), [&] { return m_inner->ldap_first_entry(ld, chain); });
 }
 
 LDAPMessage* RecordingLdapApi::ldap_next_entry(LDAP* ld, LDAPMessage* entry) {
     LdapCall call = begin("ldap_next_entry", ld);
-    LDAPMessage* next = nullptr;
-    if (auto rc = takeFault(call.function)) {
-        call.injected = true;
-        call.result = *rc;
-    } else {
-        next = m_inner->ldap_next_entry(ld, entry);
-    }
-    call.returned = next;
-    finish(std::move(call));
-    return next;
+    return forwardPointer(std::move(call), [&] { return m_inner->ldap_next_entry(ld, entry); });
 }
 
 int RecordingLdapApi::ldap_msgfree(LDAPMessage* msg) {
     LdapCall call = begin("ldap_msgfree", nullptr);
     call.returned = msg;  // the message released
-    const auto rc = takeFault(call.function);
-    call.result = m_inner->ldap_msgfree(msg);
-    if (rc) {
-        call.injected = true;
-        call.result = *rc;
-    }
-    const int result = call.result;
-    finish(std::move(call));
-    return result;
+    return release(std::move(call), [&] { return m_inner->ldap_msgfree(msg); });
 }
 
 // ---- entries, names and values -------------------------------------------------------------------------
 
 char* RecordingLdapApi::ldap_get_dn(LDAP* ld, LDAPMessage* entry) {
     LdapCall call = begin("ldap_get_dn", ld);
-    char* dn = nullptr;
-    if (auto rc = takeFault(call.function)) {
-        call.injected = true;
-        call.result = *rc;
-    } else {
-        dn = m_inner->ldap_get_dn(ld, entry);
+    return forwardPointer(std::move(call), [&] {
+        char* dn = m_inner->ldap_get_dn(ld, entry);
         call.dn = text(dn);
-    }
-    call.returned = dn;
-    finish(std::move(call));
-    return dn;
+        return dn;
+    });
 }
 
 void RecordingLdapApi::ldap_memfree(void* p) {
     LdapCall call = begin("ldap_memfree", nullptr);
     call.returned = p;
-    if (auto rc = takeFault(call.function)) {
-        call.injected = true;
-        call.result = *rc;
-    }
-    m_inner->ldap_memfree(p);
-    finish(std::move(call));
+    release(std::move(call), [&] {
+        m_inner->ldap_memfree(p);
+        return 0;
+    });
 }
 
 char** RecordingLdapApi::ldap_explode_dn(const char* dn, int notypes) {
     LdapCall call = begin("ldap_explode_dn", nullptr);
     call.dn = text(dn);
     call.noTypes = notypes;
-    char** parts = nullptr;
-    if (auto rc = takeFault(call.function)) {
-        call.injected = true;
-        call.result = *rc;
-    } else {
-        parts = m_inner->ldap_explode_dn(dn, notypes);
-    }
-    call.returned = parts;
-    finish(std::move(call));
-    return parts;
+    return forwardPointer(std::move(call), [&] { return m_inner->ldap_explode_dn(dn, notypes); });
 }
 
 int RecordingLdapApi::ldap_value_free(char** vals) {
     LdapCall call = begin("ldap_value_free", nullptr);
     call.returned = vals;
-    const auto rc = takeFault(call.function);
-    call.result = m_inner->ldap_value_free(vals);
-    if (rc) {
-        call.injected = true;
-        call.result = *rc;
-    }
-    const int result = call.result;
-    finish(std::move(call));
-    return result;
+    return release(std::move(call), [&] { return m_inner->ldap_value_free(vals); });
 }
 
 char* RecordingLdapApi::ldap_first_attribute(LDAP* ld, LDAPMessage* entry, BerElement** ber) {
     LdapCall call = begin("ldap_first_attribute", ld);
-    char* name = nullptr;
-    if (auto rc = takeFault(call.function)) {
-        call.injected = true;
-        call.result = *rc;
-        if (ber) *ber = nullptr;
-    } else {
-        name = m_inner->ldap_first_attribute(ld, entry, ber);
+    if (ber) *ber = nullptr;  // what a refused call leaves
+    return forwardPointer(std::move(call), [&] {
+        char* name = m_inner->ldap_first_attribute(ld, entry, ber);
         call.attribute = text(name);
-    }
-    call.returned = name;
-    finish(std::move(call));
-    return name;
+        return name;
+    });
 }
 
 char* RecordingLdapApi::ldap_next_attribute(LDAP* ld, LDAPMessage* entry, BerElement* ber) {
     LdapCall call = begin("ldap_next_attribute", ld);
-    char* name = nullptr;
-    if (auto rc = takeFault(call.function)) {
-        call.injected = true;
-        call.result = *rc;
-    } else {
-        name = m_inner->ldap_next_attribute(ld, entry, ber);
+    return forwardPointer(std::move(call), [&] {
+        char* name = m_inner->ldap_next_attribute(ld, entry, ber);
         call.attribute = text(name);
-    }
-    call.returned = name;
-    finish(std::move(call));
-    return name;
+        return name;
+    });
 }
 
 void RecordingLdapApi::ber_free(BerElement* ber, int freebuf) {
     LdapCall call = begin("ber_free", nullptr);
     call.returned = ber;
     call.freeBuf = freebuf;
-    if (auto rc = takeFault(call.function)) {
-        call.injected = true;
-        call.result = *rc;
-    }
-    m_inner->ber_free(ber, freebuf);
-    finish(std::move(call));
+    release(std::move(call), [&] {
+        m_inner->ber_free(ber, freebuf);
+        return 0;
+    });
 }
 
 struct berval** RecordingLdapApi::ldap_get_values_len(LDAP* ld, LDAPMessage* entry, const char* attr) {
     LdapCall call = begin("ldap_get_values_len", ld);
     call.attribute = text(attr);
-    berval** values = nullptr;
-    if (auto rc = takeFault(call.function)) {
-        call.injected = true;
-        call.result = *rc;
-    } else {
-        values = m_inner->ldap_get_values_len(ld, entry, attr);
-    }
-    call.returned = values;
-    finish(std::move(call));
-    return values;
+    return forwardPointer(std::move(call), [&] { return m_inner->ldap_get_values_len(ld, entry, attr); });
 }
 
 int RecordingLdapApi::ldap_get_dn_ber(LDAP* ld, LDAPMessage* entry, BerElement** ber, struct berval* dn) {
@@ -417,15 +317,7 @@ int RecordingLdapApi::ldap_get_attribute_ber(LDAP* ld, LDAPMessage* entry, BerEl
 int RecordingLdapApi::ldap_value_free_len(struct berval** vals) {
     LdapCall call = begin("ldap_value_free_len", nullptr);
     call.returned = vals;
-    const auto rc = takeFault(call.function);
-    call.result = m_inner->ldap_value_free_len(vals);
-    if (rc) {
-        call.injected = true;
-        call.result = *rc;
-    }
-    const int result = call.result;
-    finish(std::move(call));
-    return result;
+    return release(std::move(call), [&] { return m_inner->ldap_value_free_len(vals); });
 }
 
 // ---- changes -------------------------------------------------------------------------------------------
@@ -471,16 +363,7 @@ int RecordingLdapApi::ldap_modify_ext_s(LDAP* ld, const char* dn, LDAPMod** mods
 const char* RecordingLdapApi::ldap_err2string(int err) {
     LdapCall call = begin("ldap_err2string", nullptr);
     call.errorCode = err;
-    const char* message = nullptr;
-    if (auto rc = takeFault(call.function)) {
-        call.injected = true;
-        call.result = *rc;
-    } else {
-        message = m_inner->ldap_err2string(err);
-    }
-    call.returned = message;
-    finish(std::move(call));
-    return message;
+    return forwardPointer(std::move(call), [&] { return m_inner->ldap_err2string(err); });
 }
 
 }  // namespace Varnel::Ldap::testing

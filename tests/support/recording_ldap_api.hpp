@@ -158,6 +158,34 @@ private:
         finish(std::move(call));
         return result;
     }
+    /// Ends a call that returns a pointer: an armed fault answers with nullptr instead of the inner api.
+    template <class Call>
+    auto forwardPointer(LdapCall&& call, Call&& inner) {
+        decltype(inner()) pointer = nullptr;
+        if (auto rc = takeFault(call.function)) {
+            call.injected = true;
+            call.result = *rc;
+        } else {
+            pointer = inner();
+        }
+        call.returned = pointer;
+        finish(std::move(call));
+        return pointer;
+    }
+    /// Ends a release: it always reaches the inner api, so a test does not leak; an armed fault only
+    /// changes the result reported.
+    template <class Call>
+    int release(LdapCall&& call, Call&& inner) {
+        const auto rc = takeFault(call.function);
+        call.result = inner();
+        if (rc) {
+            call.injected = true;
+            call.result = *rc;
+        }
+        const int result = call.result;
+        finish(std::move(call));
+        return result;
+    }
     /// Counts this call against the armed faults; the result code when one fires.
     std::optional<int> takeFault(const std::string& function);
 
