@@ -182,6 +182,26 @@ protected:
         return out;
     }
 
+    /// Runs `change` with the next server change refused with `rc` without reaching the server: exactly
+    /// that one request, of `function`, is sent, the refusal carries `rc`, and neither what the objects of
+    /// `attributes` report nor what the server holds for `dn` changes.
+    void expectInjectedRefusalChangesNothing(const std::function<void()>& change, int rc, const std::string& function,
+                                             AttributeCollection& attributes, const std::string& dn,
+                                             const std::string& what) {
+        const auto before = snapshot(attributes);
+        const auto serverBefore = server.ldapsearch(dn, "base", "(objectClass=*)");
+        api->clear();
+        api->failServerChange(1, rc);
+        expectRefused(change, rc, what);
+        EXPECT_EQ(api->pendingFaults(), 0u);
+        const auto changes = serverChanges();
+        ASSERT_EQ(changes.size(), 1u);
+        EXPECT_EQ(changes[0].function, function);
+        EXPECT_TRUE(changes[0].injected);
+        EXPECT_EQ(snapshot(attributes), before);
+        EXPECT_EQ(server.ldapsearch(dn, "base", "(objectClass=*)"), serverBefore);
+    }
+
     std::string writeFile(const std::string& name, const ByteArray& bytes) {
         const auto path = files / name;
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
